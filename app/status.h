@@ -1,0 +1,21 @@
+// Status reporting: the window's label, the progress bar and the log.
+#pragma once
+
+#include <stdint.h>
+#include <windows.h>
+
+extern HANDLE log_file;    // the open updater.log; invalid when it could not be created
+extern HWND status_label;  // the window's status line; null until the window exists
+extern HWND progress_bar;  // the window's progress bar; null until the window exists
+
+// Shows text in the status label and appends it to the log as one UTF-8
+// line ended by CR LF, flushed before returning. A text whose UTF-8 form
+// needs more than 4092 bytes is shown but not logged. Called by the worker
+// during the run and by the main thread after it, never by both at once.
+void ReportStatus(const wchar_t* text);
+
+// The progress bar's range becomes 0 to count.
+void SetProgressRange(int32_t count);
+
+// The progress bar moves to position.
+void SetProgressPos(int32_t position);

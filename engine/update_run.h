@@ -1,0 +1,10 @@
+// The update run: one pass over the manifest that brings the install
+// folder to the release.
+#pragma once
+
+#include <stdint.h>
+
+// 1 when every listed file is current and verified and the game may be
+// started; 0 after the first fault, whose message has been reported.
+// Called once per process, by the worker thread.
+int RunUpdate();

@@ -1,0 +1,77 @@
+// Files and folders: the kernel32 file services, each with the exact
+// access, sharing and creation flags that its one use in the program needs.
+//
+// Handles are plain HANDLEs; INVALID_HANDLE_VALUE means "none". Every open
+// here is paired with CloseFile by the caller on every path.
+#pragma once
+
+#include <stdint.h>
+#include <windows.h>
+
+// Attribute bits of path, or INVALID_FILE_ATTRIBUTES when they cannot be
+// read (absent, unreachable, not accessible).
+uint32_t FileAttributes(const wchar_t* path);
+
+// Size of path from its attributes at the standard information level,
+// without opening it. 0 when the attributes cannot be read.
+int FileSizeFromAttributes(const wchar_t* path, uint64_t* size);
+
+// Creates one folder (no security attributes). 0 when it exists already or
+// cannot be made.
+int CreateFolder(const wchar_t* path);
+
+// Read access, readers may share, sequential-scan hint: for hashing. Writers
+// and deleters are kept out while the handle is open.
+HANDLE OpenForHashing(const wchar_t* path);
+
+// Read and write, no sharing, opened or created: the single-updater lock.
+HANDLE OpenLockFile(const wchar_t* path);
+
+// Write access, readers may share, must not exist yet: the run's log.
+HANDLE CreateLogFile(const wchar_t* path);
+
+// Write access, no sharing, must not exist yet: a download destination.
+HANDLE CreateNewFile(const wchar_t* path);
+
+// Read and write, no sharing, must exist: proves that no other program
+// holds the file. The caller closes it at once.
+HANDLE OpenExclusive(const wchar_t* path);
+
+// Reads up to room bytes; *got receives the count (0 at the end). 0 when
+// the read itself fails.
+int ReadChunk(HANDLE file, void* buffer, uint32_t room, uint32_t* got);
+
+// Writes count bytes at the file's current position. 0 when the call fails
+// or writes fewer bytes.
+int WriteAll(HANDLE file, const void* data, uint32_t count);
+
+// Forces written data to the disk.
+int FlushFile(HANDLE file);
+
+// Closes a handle from this file; an invalid handle is ignored.
+void CloseFile(HANDLE file);
+
+// Copies source to a destination that must not exist yet.
+int CopyToNewFile(const wchar_t* source, const wchar_t* destination);
+
+// Replaces target with replacement, keeping the previous target at backup
+// (ReplaceFileW, flags 0).
+int ReplaceKeepingBackup(const wchar_t* target, const wchar_t* replacement, const wchar_t* backup);
+
+// Renames source to a destination that must not exist, written through to
+// the disk before it returns. Never copies across volumes.
+int MoveToNewPlace(const wchar_t* source, const wchar_t* destination);
+
+// Renames source onto destination, replacing what is there, written through.
+int MoveOverExisting(const wchar_t* source, const wchar_t* destination);
+
+// Deletes one file.
+int DeleteOneFile(const wchar_t* path);
+
+// Resolves path against the current folder into out (capacity characters)
+// without looking at the disk. 0 when it cannot be resolved or the full
+// path needs capacity characters or more.
+int ResolveFullPath(const wchar_t* path, wchar_t* out, uint32_t capacity);
+
+// Bytes free for the calling user on the volume that holds folder.
+int FreeBytesForUser(const wchar_t* folder, uint64_t* free_bytes);

@@ -1,0 +1,45 @@
+// The HTTPS client: WinHTTP in synchronous mode.
+//
+// Each wrapper is one WinHTTP call with the fixed settings of the fetcher;
+// a null HINTERNET means "not obtained".
+#pragma once
+
+#include <stdint.h>
+#include <windows.h>
+#include <winhttp.h>
+
+// Splits address (terminated, no decoding) into host and path, each cut
+// off as a failure when it does not fit its buffer. *port is the explicit
+// port, or the scheme's default. Returns 1 only when the split succeeds and
+// the scheme is HTTPS.
+int SplitHttpsAddress(const wchar_t* address, wchar_t* host, uint32_t host_capacity, wchar_t* path,
+                      uint32_t path_capacity, uint16_t* port);
+
+// A synchronous session with the given user agent and the system's default
+// proxy configuration.
+HINTERNET OpenHttpsSession(const wchar_t* user_agent);
+
+// The four time-outs in milliseconds; the result is not needed.
+void SetHttpsTimeouts(HINTERNET session, int resolve, int connect, int send, int receive);
+
+HINTERNET ConnectHttps(HINTERNET session, const wchar_t* host, uint16_t port);
+
+// A GET of path over TLS with the platform's default certificate checks.
+HINTERNET OpenHttpsGet(HINTERNET connection, const wchar_t* path);
+
+// Tells the request never to follow a redirect.
+int RefuseRedirects(HINTERNET request);
+
+// Sends the request without extra headers or body.
+int SendHttpsRequest(HINTERNET request);
+
+int ReceiveHttpsResponse(HINTERNET request);
+
+// The numeric status code of the response.
+int QueryHttpsStatus(HINTERNET request, uint32_t* status);
+
+// Reads up to room bytes of the body; *got is 0 at the end of the body.
+int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got);
+
+// Closes a session, connection or request; null is ignored.
+void CloseHttps(HINTERNET handle);

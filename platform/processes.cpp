@@ -1,0 +1,78 @@
+// Process, thread and start-up services of kernel32 and shell32.
+#include "platform/processes.h"
+
+#include <shellapi.h>
+#include <string.h>
+
+uint32_t ExecutablePath(wchar_t* out, uint32_t capacity) {
+  DWORD length = GetModuleFileNameW(nullptr, out, capacity);
+  // Older systems leave a cut path without terminator; newer ones terminate
+  // it at capacity - 1. Either way the caller gets a terminated text and the
+  // length capacity, which it treats as "cut".
+  if (length >= capacity) {
+    out[capacity - 1] = L'\0';
+    return capacity;
+  }
+  if (length == 0) out[0] = L'\0';
+  return length;
+}
+
+wchar_t** SplitCommandLine(int* count) {
+  return CommandLineToArgvW(GetCommandLineW(), count);
+}
+
+void FreeArguments(wchar_t** arguments) {
+  if (arguments != nullptr) LocalFree(arguments);
+}
+
+int InitialShowCommand() {
+  STARTUPINFOW startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  GetStartupInfoW(&startup);
+  return (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+}
+
+void CurrentUtcTime(SYSTEMTIME* now) {
+  GetSystemTime(now);
+}
+
+uint32_t CurrentProcessId() {
+  return GetCurrentProcessId();
+}
+
+int StartDetachedThread(LPTHREAD_START_ROUTINE routine) {
+  HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+  if (thread == nullptr) return 0;
+  CloseHandle(thread);
+  return 1;
+}
+
+int StartHiddenProcess(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
+                       PROCESS_INFORMATION* process) {
+  // Size 68 and nothing else: no desktop, title, position, flags or
+  // standard handles for the child.
+  STARTUPINFOW startup;
+  static_assert(sizeof startup == 68, "STARTUPINFOW must have its 32-bit layout");
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  memset(process, 0, sizeof *process);
+  return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder, &startup, process)
+             ? 1
+             : 0;
+}
+
+void WaitForProcessEnd(const PROCESS_INFORMATION* process) {
+  WaitForSingleObject(process->hProcess, INFINITE);
+}
+
+void QueryExitCode(const PROCESS_INFORMATION* process, uint32_t* code) {
+  DWORD value = 0;
+  if (GetExitCodeProcess(process->hProcess, &value)) *code = value;
+}
+
+void CloseProcessHandles(PROCESS_INFORMATION* process) {
+  CloseHandle(process->hThread);
+  CloseHandle(process->hProcess);
+}

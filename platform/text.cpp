@@ -1,0 +1,34 @@
+// Text formatting and conversion: strsafe and WideCharToMultiByte.
+#include "platform/text.h"
+
+#include <stdarg.h>
+#include <windows.h>
+#include <strsafe.h>
+
+void FormatText(wchar_t* out, size_t capacity, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  // STRSAFE_E_INSUFFICIENT_BUFFER still leaves the cut, terminated text,
+  // which is the wanted result for an overlong line or path.
+  StringCchVPrintfW(out, capacity, format, args);
+  va_end(args);
+}
+
+void CopyText(wchar_t* out, size_t capacity, const wchar_t* text) {
+  StringCchCopyW(out, capacity, text);
+}
+
+int Utf8FromText(const wchar_t* text, char* out, int room) {
+  return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, room, nullptr, nullptr);
+}
+
+static wchar_t FoldAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+int EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+  for (;; ++a, ++b) {
+    if (FoldAscii(*a) != FoldAscii(*b)) return 0;
+    if (*a == L'\0') return 1;
+  }
+}

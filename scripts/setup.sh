@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, once: the i386
+# architecture, the mingw-w64 i686 cross compiler (posix threads, which
+# GoogleTest needs for std::mutex), wine with its 32-bit half, Xvfb, CMake,
+# the GoogleTest sources, OpenSSL for the test certificates and a Korean
+# font. Safe to run again: it does nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth cmake make
+  googletest openssl fonts-nanum fonts-wine python3 x11-apps imagemagick
+  # Recommended by wine but needed here: TLS for WinHTTP, and the X
+  # extensions and font rendering that make screenshots faithful.
+  libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386
+  libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+
+# Resolve the install against Debian's own suites only. A third-party
+# source (or one failing i386 index) leaves apt with amd64 and i386 copies
+# of multi-arch libraries at different versions, and apt then refuses
+# wine32 with "held broken packages". A private source list avoids that
+# without touching the machine's own configuration.
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$tmp/parts"
+for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list; do
+  [ -f "$f" ] || continue
+  grep -q 'debian\.org' "$f" && cp "$f" "$tmp/parts/"
+done
+if [ -f /etc/apt/sources.list ]; then
+  grep -E '^\s*deb .*debian\.org' /etc/apt/sources.list > "$tmp/sources.list" || true
+else
+  : > "$tmp/sources.list"
+fi
+if [ -z "$(ls -A "$tmp/parts")" ] && [ ! -s "$tmp/sources.list" ]; then
+  # No Debian source configured at all: fall back to the release's mirrors.
+  . /etc/os-release
+  cat > "$tmp/sources.list" <<LIST
+deb http://deb.debian.org/debian ${VERSION_CODENAME} main
+deb http://deb.debian.org/debian ${VERSION_CODENAME}-updates main
+deb http://deb.debian.org/debian-security ${VERSION_CODENAME}-security main
+LIST
+fi
+aptopts=(-o "Dir::Etc::sourcelist=$tmp/sources.list" -o "Dir::Etc::sourceparts=$tmp/parts")
+
+$SUDO apt-get "${aptopts[@]}" update || true
+$SUDO apt-get "${aptopts[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,44 @@
+# Sourced by the scripts that run Windows programs: the build tree's own
+# 32-bit wine prefix, booted once, with a font link that draws Hangul, and a
+# persistent wineserver.
+#
+# Why a persistent server started here: when the first wine process of a
+# prefix is a test, wine's background services inherit the test runner's
+# pipes and CTest waits for them for ever. Started detached with every
+# stream redirected, the server and services hold nothing of ours, and each
+# later wine process starts in tens of milliseconds instead of seconds.
+
+export WINEPREFIX="$QUENFAR8_BUILD_DIR/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export QUENFAR8_BUILD_DIR
+
+wine_prefix_ready() {
+  [ -f "$WINEPREFIX/.quenfar8-prefix-1" ]
+}
+
+# Boots the prefix and adds the font links, once per build tree.
+prepare_wine_prefix() {
+  if ! wine_prefix_ready; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i </dev/null >"$QUENFAR8_BUILD_DIR/wineboot.log" 2>&1
+    local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    local face
+    for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "System" "Segoe UI"; do
+      wine reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'NanumGothic.ttf,NanumGothic' /f \
+        </dev/null >>"$QUENFAR8_BUILD_DIR/wineboot.log" 2>&1
+    done
+    wineserver -w
+    touch "$WINEPREFIX/.quenfar8-prefix-1"
+  fi
+}
+
+start_wineserver() {
+  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  # Wait until the server answers, so the first test does not start it.
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+}
+
+stop_wineserver() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+}

@@ -1,0 +1,79 @@
+// Digests and file checks.
+#include "transfer/digest.h"
+
+#include <wchar.h>
+
+#include "app/config.h"
+#include "platform/files.h"
+#include "platform/hashing.h"
+#include "platform/text.h"
+
+// Attribute bits that make a path something other than a plain file.
+static const uint32_t kNotPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// Bytes read per call while hashing.
+static const uint32_t kHashChunk = 65536;
+
+int IsRegularFile(const wchar_t* path) {
+  uint32_t attributes = FileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  return (attributes & kNotPlainFile) == 0 ? 1 : 0;
+}
+
+// Reads the open file to its end into the digest; *count gets the bytes read.
+static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count) {
+  unsigned char chunk[kHashChunk];
+  Sha256 sha;
+  int ok = Sha256Begin(&sha);
+  uint64_t total = 0;
+  while (ok) {
+    uint32_t got = 0;
+    if (!ReadChunk(file, chunk, kHashChunk, &got)) {
+      ok = 0;
+      break;
+    }
+    if (got == 0) break;
+    total += got;
+    ok = Sha256Add(&sha, chunk, got);
+  }
+  if (ok) ok = Sha256Finish(&sha, digest);
+  Sha256End(&sha);
+  if (ok) *count = total;
+  return ok;
+}
+
+int HashFile(const wchar_t* path, wchar_t* digest, uint64_t* byte_count) {
+  HANDLE file = OpenForHashing(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  unsigned char bytes[32];
+  uint64_t count = 0;
+  int ok = HashOpenFile(file, bytes, &count);
+  CloseFile(file);
+  if (!ok) return 0;
+  for (int i = 0; i < 32; ++i) FormatText(digest + 2 * i, 3, L"%02x", bytes[i]);
+  digest[64] = L'\0';
+  if (byte_count != nullptr) *byte_count = count;
+  return 1;
+}
+
+int VerifyFile(const wchar_t* path, const wchar_t* expected_digest, uint64_t size) {
+  if (!IsRegularFile(path)) return 0;
+  wchar_t digest[DIGEST_CAPACITY];
+  uint64_t count = 0;
+  if (!HashFile(path, digest, &count)) return 0;
+  if (count != size) return 0;
+  return wcscmp(digest, expected_digest) == 0 ? 1 : 0;
+}
+
+int IsSha256Hex(const wchar_t* text) {
+  if (wcslen(text) != 64) return 0;
+  for (int i = 0; i < 64; ++i) {
+    wchar_t c = text[i];
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return 0;
+  }
+  return 1;
+}
+
+void JoinPath(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
+  FormatText(out, PATH_CAPACITY, L"%ls\\%ls", folder, name);
+}

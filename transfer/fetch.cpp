@@ -1,0 +1,149 @@
+// The fetcher: package copies and HTTPS downloads.
+#include "transfer/fetch.h"
+
+#include <wchar.h>
+
+#include "app/config.h"
+#include "app/status.h"
+#include "platform/files.h"
+#include "platform/https.h"
+#include "platform/text.h"
+#include "transfer/digest.h"
+
+// Largest file fetched without an expected size (in practice the manifest).
+static const uint64_t kUnknownSizeLimit = 1048576;
+
+// Bytes moved per read; also the most an oversized answer costs beyond the
+// limit, since the limit is checked before each chunk is written.
+static const uint32_t kTransferChunk = 65536;
+
+static const wchar_t kBadPath[] = L"잘못된 패치 파일 경로입니다.";
+static const wchar_t kNoPackageFile[] = L"패키지 파일이 없습니다.";
+static const wchar_t kPackageSize[] = L"패키지 파일 크기가 다릅니다.";
+static const wchar_t kPackageCopy[] = L"패키지 파일을 복사하지 못했습니다.";
+static const wchar_t kNeedHttps[] = L"HTTPS 패치 주소가 필요합니다.";
+static const wchar_t kDownloadFailed[] = L"패치 다운로드에 실패했습니다. 연결과 배포 주소를 확인해 주세요.";
+
+int IsRemotePath(const wchar_t* text) {
+  if (text[0] == L'\0' || text[0] == L'/') return 0;
+  if (wcsstr(text, L"..") != nullptr) return 0;
+  size_t length = wcslen(text);
+  if (length > 240) return 0;
+  for (size_t i = 0; i < length; ++i) {
+    wchar_t c = text[i];
+    // '-' to '9' covers '-', '.', '/' and the digits.
+    if (!((c >= L'-' && c <= L'9') || (c >= L'a' && c <= L'z'))) return 0;
+  }
+  return 1;
+}
+
+static int SizeFits(uint64_t size, uint64_t expected_size) {
+  return expected_size != 0 ? size == expected_size : size <= kUnknownSizeLimit;
+}
+
+static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  wchar_t source[PATH_CAPACITY];
+  JoinPath(source, config.package_dir, remote_path);
+  for (wchar_t* c = source; *c != L'\0'; ++c) {
+    if (*c == L'/') *c = L'\\';
+  }
+  uint64_t size = 0;
+  if (!FileSizeFromAttributes(source, &size)) {
+    ReportStatus(kNoPackageFile);
+    return 0;
+  }
+  if (!SizeFits(size, expected_size)) {
+    ReportStatus(kPackageSize);
+    return 0;
+  }
+  if (!CopyToNewFile(source, destination)) {
+    ReportStatus(kPackageCopy);
+    return 0;
+  }
+  return 1;
+}
+
+// Streams the body of an answered request into the open file, stopping
+// before a chunk that would pass the limit is written.
+static int ReceiveBody(HINTERNET request, HANDLE file, uint64_t expected_size) {
+  unsigned char chunk[kTransferChunk];
+  uint64_t limit = expected_size != 0 ? expected_size : kUnknownSizeLimit;
+  uint64_t total = 0;
+  for (;;) {
+    uint32_t got = 0;
+    if (!ReadHttpsBody(request, chunk, kTransferChunk, &got)) return 0;
+    if (got == 0) break;
+    total += got;
+    if (total > limit) return 0;
+    if (!WriteAll(file, chunk, got)) return 0;
+  }
+  if (expected_size != 0 && total != expected_size) return 0;
+  return FlushFile(file);
+}
+
+// The HTTPS handles of one download, released in reverse order of opening.
+struct Download {
+  HINTERNET session;
+  HINTERNET connection;
+  HINTERNET request;
+  HANDLE file;
+};
+
+static void ReleaseDownload(Download* download) {
+  CloseFile(download->file);
+  CloseHttps(download->request);
+  CloseHttps(download->connection);
+  CloseHttps(download->session);
+}
+
+static int Download200(Download* d, const wchar_t* host, uint16_t port, const wchar_t* url_path,
+                       const wchar_t* destination, uint64_t expected_size, int* created) {
+  d->session = OpenHttpsSession(L"Quenfar8Updater/1");
+  if (d->session == nullptr) return 0;
+  SetHttpsTimeouts(d->session, 15000, 15000, 30000, 30000);
+  d->connection = ConnectHttps(d->session, host, port);
+  if (d->connection == nullptr) return 0;
+  d->request = OpenHttpsGet(d->connection, url_path);
+  if (d->request == nullptr) return 0;
+  if (!RefuseRedirects(d->request)) return 0;
+  if (!SendHttpsRequest(d->request)) return 0;
+  if (!ReceiveHttpsResponse(d->request)) return 0;
+  uint32_t status = 0;
+  if (!QueryHttpsStatus(d->request, &status) || status != 200) return 0;
+  d->file = CreateNewFile(destination);
+  if (d->file == INVALID_HANDLE_VALUE) return 0;
+  *created = 1;
+  return ReceiveBody(d->request, d->file, expected_size);
+}
+
+static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  wchar_t address[2048];
+  wchar_t host[256];
+  wchar_t url_path[2048];
+  uint16_t port = 0;
+  FormatInto(address, L"%ls%ls", config.feed_url, remote_path);
+  if (!SplitHttpsAddress(address, host, 256, url_path, 2048, &port)) {
+    ReportStatus(kNeedHttps);
+    return 0;
+  }
+  Download download = {nullptr, nullptr, nullptr, INVALID_HANDLE_VALUE};
+  // Only a file this call created may be deleted on failure: when the
+  // create-new open fails, whatever is at the destination belongs to
+  // someone else and stays.
+  int created = 0;
+  int ok = Download200(&download, host, port, url_path, destination, expected_size, &created);
+  ReleaseDownload(&download);
+  if (ok) return 1;
+  if (created) DeleteOneFile(destination);
+  ReportStatus(kDownloadFailed);
+  return 0;
+}
+
+int FetchFile(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  if (!IsRemotePath(remote_path)) {
+    ReportStatus(kBadPath);
+    return 0;
+  }
+  if (config.package_dir[0] != L'\0') return FetchFromPackage(remote_path, destination, expected_size);
+  return FetchOverHttps(remote_path, destination, expected_size);
+}
