@@ -2,7 +2,7 @@
 #include "platform/files.h"
 
 #ifdef UPDATER_TEST_SEAMS
-#include <stdlib.h>
+#include <wchar.h>
 #endif
 
 uint32_t FileAttributes(const wchar_t* path) {
@@ -96,10 +96,11 @@ int FreeBytesForUser(const wchar_t* folder, uint64_t* free_bytes) {
 #ifdef UPDATER_TEST_SEAMS
   // Test builds only: a chosen free-space figure, so that the boundary of
   // the disk-space test can be met exactly without filling a disk.
-  const wchar_t* forced = _wgetenv(L"QUENFAR8_TEST_FREE_BYTES");
-  if (forced != nullptr && forced[0] != L'\0') {
+  wchar_t forced[32];
+  DWORD length = GetEnvironmentVariableW(L"QUENFAR8_TEST_FREE_BYTES", forced, 32);
+  if (length > 0 && length < 32) {
     if (forced[0] == L'x') return 0;  // a failing query
-    *free_bytes = _wcstoui64(forced, nullptr, 10);
+    *free_bytes = wcstoull(forced, nullptr, 10);
     return 1;
   }
 #endif

@@ -1,0 +1,71 @@
+#include "support/updater.h"
+
+#include <gtest/gtest.h>
+
+#include "support/files.h"
+
+#if !defined(QF8_SHIPPED_UPDATER) || !defined(QF8_TEST_UPDATER) || !defined(QF8_TEST_PATCH_TOOL) || \
+    !defined(QF8_FAKE_GAME) || !defined(QF8_BUILD_DIR)
+#error "the build must name the programs under test"
+#endif
+
+std::wstring ShippedUpdaterExe() { return WindowsPath(QF8_SHIPPED_UPDATER); }
+std::wstring TestUpdaterExe() { return WindowsPath(QF8_TEST_UPDATER); }
+std::wstring TestPatchTool() { return WindowsPath(QF8_TEST_PATCH_TOOL); }
+std::wstring FakeGameExe() { return WindowsPath(QF8_FAKE_GAME); }
+std::wstring BuildFolder() { return WindowsPath(QF8_BUILD_DIR); }
+
+InstallFolder::InstallFolder(const std::wstring& dir, const std::wstring& updater) : dir_(dir) {
+  MakeFolder(dir_);
+  EXPECT_TRUE(CopyFileW(updater.c_str(), exe().c_str(), FALSE)) << Utf8(exe());
+}
+
+std::wstring InstallFolder::exe() const { return Join(dir_, L"Quenfar8Updater.exe"); }
+std::wstring InstallFolder::Path(const std::wstring& name) const { return Join(dir_, name); }
+std::wstring InstallFolder::WorkFolder() const { return Join(dir_, L".quenfar8-update"); }
+
+void InstallFolder::WriteFeed(const std::string& feed) {
+  WriteBytes(Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + feed + "\r\n");
+}
+
+RunOutcome InstallFolder::Run(const std::wstring& arguments, const std::wstring& folder, unsigned timeout_ms) const {
+  return RunProgram(exe(), arguments, folder.empty() ? dir_ : folder, timeout_ms);
+}
+
+bool IsRunFolderName(const std::wstring& name) {
+  if (name.size() < 17) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    bool digit = name[i] >= L'0' && name[i] <= L'9';
+    if (i == 8 || i == 15) {
+      if (name[i] != L'-') return false;
+    } else if (!digit) {
+      return false;
+    }
+  }
+  return name[16] != L'0';
+}
+
+std::vector<std::wstring> InstallFolder::RunFolders() const {
+  std::vector<std::wstring> folders;
+  for (const std::wstring& name : ListFolder(WorkFolder())) {
+    if (name != L"updater.lock") folders.push_back(Join(WorkFolder(), name));
+  }
+  return folders;
+}
+
+InstallFolder::Result InstallFolder::Update(const std::wstring& arguments, const std::wstring& folder,
+                                            unsigned timeout_ms) const {
+  std::vector<std::wstring> before = RunFolders();
+  Result result;
+  result.outcome = Run(arguments, folder, timeout_ms);
+  for (const std::wstring& run_folder : RunFolders()) {
+    bool old = false;
+    for (const std::wstring& known : before) old = old || known == run_folder;
+    if (!old) {
+      EXPECT_TRUE(result.run_folder.empty()) << "more than one new run folder";
+      result.run_folder = run_folder;
+    }
+  }
+  if (!result.run_folder.empty()) result.log = CrLfLines(ReadBytes(Join(result.run_folder, L"updater.log")));
+  return result;
+}
