@@ -42,8 +42,9 @@ def make_handler(root, hits_file):
                 self.wfile.write(body)
 
         def serve_file(self, relative):
-            path = os.path.normpath(os.path.join(root, relative.lstrip("/")))
-            if not path.startswith(os.path.abspath(root)) or not os.path.isfile(path):
+            base = os.path.abspath(root)
+            path = os.path.normpath(os.path.join(base, relative.lstrip("/")))
+            if not path.startswith(base + os.sep) or not os.path.isfile(path):
                 self.answer(404, b"not found")
                 return
             with open(path, "rb") as f:

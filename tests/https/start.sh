@@ -25,7 +25,7 @@ make_server() {
   openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial -days 2 \
     -extfile "$1.ext" -out "$1.pem" 2>/dev/null
 }
-make_ca ca "Quenfar8 Test Authority"
+make_ca ca "Quenfar8 Test Authority $(date -u +%Y%m%d-%H%M%S)-$$"
 make_ca rogue "Quenfar8 Untrusted Authority"
 make_server server ca
 make_server rogue-server rogue

@@ -1,12 +1,18 @@
 // Trusts a test certificate authority inside the test wine prefix only:
 //   trust_ca <certificate.der>
-// Adds it to the LocalMachine "Root" store, after removing earlier test
-// authorities of the same subject, so that the prefix does not collect one
-// per test run. The build machine's own trust store is never touched.
+// Adds it to the LocalMachine "Root" store of the prefix; the build
+// machine's own trust store is never touched. Each run's authority has a
+// name of its own. Wine does not keep deletions from this store, so the
+// prefix collects one small certificate per test run; removing the build
+// tree's wineprefix folder starts afresh.
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <string>
+
+static HCERTSTORE OpenRoot() {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;
@@ -18,19 +24,8 @@ int wmain(int argc, wchar_t** argv) {
   while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) der.append(chunk, got);
   CloseHandle(file);
 
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store = OpenRoot();
   if (store == nullptr) return 4;
-  PCCERT_CONTEXT added = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                      DWORD(der.size()));
-  if (added == nullptr) return 5;
-  // Remove earlier authorities with the same subject name.
-  for (;;) {
-    PCCERT_CONTEXT old = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
-                                                    &added->pCertInfo->Subject, nullptr);
-    if (old == nullptr) break;
-    CertDeleteCertificateFromStore(old);
-  }
-  CertFreeCertificateContext(added);
   BOOL ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                              DWORD(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   CertCloseStore(store, 0);
