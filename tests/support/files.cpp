@@ -77,18 +77,49 @@ void MakeFolder(const std::wstring& path) {
   CreateDirectoryW(path.c_str(), nullptr);
 }
 
-void RemoveTree(const std::wstring& path) {
+static void RemoveUnixLink(const std::wstring& link);
+
+static bool IsLinkToFolder(DWORD attributes) {
+  const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & link) == link;
+}
+
+// Links to folders go first, anywhere below path: once its target is gone
+// a link vanishes from wine's folder listings and its folder can no longer
+// be emptied. Only the link goes; wine's RemoveDirectoryW would follow it
+// and remove the folder it points to.
+static void RemoveLinksBelow(const std::wstring& path) {
+  for (const std::wstring& name : ListFolder(path)) {
+    std::wstring child = Join(path, name);
+    DWORD attributes = GetFileAttributesW(child.c_str());
+    if (IsLinkToFolder(attributes)) {
+      RemoveUnixLink(child);
+    } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      RemoveLinksBelow(child);
+    }
+  }
+}
+
+static void RemoveTreeWithoutLinks(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL | (attributes & FILE_ATTRIBUTE_DIRECTORY));
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    for (const std::wstring& name : ListFolder(path)) RemoveTree(Join(path, name));
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const std::wstring& name : ListFolder(path)) RemoveTreeWithoutLinks(Join(path, name));
     RemoveDirectoryW(path.c_str());
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    RemoveDirectoryW(path.c_str());  // a link to a folder: only the link goes
   } else {
     DeleteFileW(path.c_str());
   }
+}
+
+void RemoveTree(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (IsLinkToFolder(attributes)) {
+    RemoveUnixLink(path);
+    return;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) RemoveLinksBelow(path);
+  RemoveTreeWithoutLinks(path);
 }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
@@ -186,24 +217,44 @@ static std::string UnixPath(const std::wstring& windows_path) {
   return path;
 }
 
-bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
-  std::wstring command = L"ln -s \"" + Wide(UnixPath(target)) + L"\" \"" + Wide(UnixPath(link)) + L"\"";
+// Starts one of the build machine's own programs (wine starts Unix programs
+// too) and waits until done() holds, for at most 5 s: the Unix program's
+// end is not always reported back, its effect on the disk is.
+template <typename Done>
+static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, Done done) {
   std::vector<wchar_t> buffer(command.begin(), command.end());
   buffer.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(L"Z:\\bin\\ln", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(program, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     return false;
   }
-  WaitForSingleObject(process.hProcess, 10000);
+  bool ok = false;
+  for (int i = 0; i < 250 && !ok; ++i) {
+    ok = done();
+    if (!ok) Sleep(20);
+  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  // The Unix program's end is not always reported back; the link itself is.
-  for (int i = 0; i < 250; ++i) {
-    if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    Sleep(20);
-  }
-  return false;
+  return ok;
+}
+
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+  std::wstring command = L"ln -s \"" + Wide(UnixPath(target)) + L"\" \"" + Wide(UnixPath(link)) + L"\"";
+  return RunUnixProgram(L"Z:\\bin\\ln", command,
+                        [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+// Whether anything is listed at path (a live link to a folder included).
+static bool Listed(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
+}
+
+static void RemoveUnixLink(const std::wstring& link) {
+  RunUnixProgram(L"Z:\\bin\\rm", L"rm -f \"" + Wide(UnixPath(link)) + L"\"", [&] { return !Listed(link); });
 }
