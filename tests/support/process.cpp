@@ -1,5 +1,7 @@
 #include "support/process.h"
 
+#include <stdint.h>
+
 Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder) {
   std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
   std::vector<wchar_t> buffer(command.begin(), command.end());
@@ -48,20 +50,91 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
+// Reads the pixels of a w x h area of the screen at (x, y), 32 bits each.
+std::vector<uint32_t> ScreenPixels(int x, int y, int w, int h) {
+  std::vector<uint32_t> pixels(size_t(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, x, y, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 32, BI_RGB};
+  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// The pixels of a system icon drawn on background, as a message box draws it.
+std::vector<uint32_t> IconPixels(LPCWSTR id, int w, int h, uint32_t background) {
+  std::vector<uint32_t> pixels(size_t(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xff, (background >> 8) & 0xff, background & 0xff));
+  RECT all = {0, 0, w, h};
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 32, BI_RGB};
+  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+uint64_t Distance(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      int d = int((a[i] >> shift) & 0xff) - int((b[i] >> shift) & 0xff);
+      sum += uint64_t(d < 0 ? -d : d);
+    }
+  }
+  return sum;
+}
+
+// Another process's icon handle cannot be read here, so the icon is judged
+// by what the screen shows: it must look more like the system's error icon
+// than like the warning, information or question icon.
+bool ShowsErrorIcon(HWND icon_control) {
+  int w = GetSystemMetrics(SM_CXICON);
+  int h = GetSystemMetrics(SM_CYICON);
+  RECT rect;
+  GetWindowRect(icon_control, &rect);
+  const LPCWSTR candidates[] = {IDI_ERROR, IDI_WARNING, IDI_INFORMATION, IDI_QUESTION};
+  for (int attempt = 0; attempt < 50; ++attempt) {  // the box may still be painting
+    std::vector<uint32_t> shown = ScreenPixels(rect.left, rect.top, w, h);
+    uint32_t background = shown[0];  // a corner of the icon is transparent
+    uint64_t best = UINT64_MAX;
+    int best_index = -1;
+    for (int i = 0; i < 4; ++i) {
+      uint64_t distance = Distance(shown, IconPixels(candidates[i], w, h, background));
+      if (distance < best) {
+        best = distance;
+        best_index = i;
+      }
+    }
+    if (best_index == 0 && best < uint64_t(w) * h * 3 * 8) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
 // The text of a message box is its static control with id 0xFFFF; the icon
-// is a static control showing the system's error icon.
+// is a static control with the icon style.
 MessageBoxSeen Describe(HWND box) {
   MessageBoxSeen seen;
   seen.caption = TextOf(box);
   HWND text = GetDlgItem(box, 0xFFFF);
   if (text != nullptr) seen.text = TextOf(text);
-  HICON error_icon = LoadIconW(nullptr, IDI_ERROR);
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    DWORD_PTR icon = 0;
-    if (SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon) && icon != 0 &&
-        reinterpret_cast<HICON>(icon) == error_icon) {
-      seen.error_icon = true;
-    }
+    if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ShowsErrorIcon(child)) seen.error_icon = true;
   }
   return seen;
 }
