@@ -14,10 +14,11 @@ export WINEDEBUG=-all
 export QUENFAR8_BUILD_DIR
 
 wine_prefix_ready() {
-  [ -f "$WINEPREFIX/.quenfar8-prefix-1" ]
+  [ -f "$WINEPREFIX/.quenfar8-prefix-2" ]
 }
 
-# Boots the prefix and adds the font links, once per build tree.
+# Boots the prefix and adds the font links, once per build tree (and again
+# when this file's prefix version changes).
 prepare_wine_prefix() {
   if ! wine_prefix_ready; then
     mkdir -p "$WINEPREFIX"
@@ -28,8 +29,12 @@ prepare_wine_prefix() {
       wine reg add "$key" /v "$face" /t REG_MULTI_SZ /d 'NanumGothic.ttf,NanumGothic' /f \
         </dev/null >>"$QUENFAR8_BUILD_DIR/wineboot.log" 2>&1
     done
+    # Xvfb runs no window manager: let wine draw captions and frames itself,
+    # so that screenshots show the window as a player sees it.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+      </dev/null >>"$QUENFAR8_BUILD_DIR/wineboot.log" 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.quenfar8-prefix-1"
+    touch "$WINEPREFIX/.quenfar8-prefix-2"
   fi
 }
 

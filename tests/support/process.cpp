@@ -2,12 +2,17 @@
 
 #include <stdint.h>
 
-Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder) {
+Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder,
+                 int show_command) {
   std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
   std::vector<wchar_t> buffer(command.begin(), command.end());
   buffer.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (show_command != -1) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = WORD(show_command);
+  }
   if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process_)) {
     process_ = PROCESS_INFORMATION{};

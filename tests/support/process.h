@@ -23,7 +23,9 @@ struct RunOutcome {
 // still running then is ended.
 class Program {
  public:
-  Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder);
+  // show_command, when not -1, is passed in the start-up information with
+  // STARTF_USESHOWWINDOW, as a launcher or a shortcut would.
+  Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder, int show_command = -1);
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

@@ -1,0 +1,304 @@
+// The updater's window, driven from outside the way a player or a launcher
+// drives it: what it shows, when it may be closed, the start button, the
+// game start, and how each mode ends.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/feed.h"
+#include "support/files.h"
+#include "support/release.h"
+#include "support/updater.h"
+#include "support/window_probe.h"
+#include "platform/window.h"
+
+namespace {
+
+const wchar_t kReady[] = L"최신 클라이언트입니다. 게임 시작을 눌러 주세요.";
+const wchar_t kLaunchFailed[] = L"게임 실행에 실패했습니다. 패치 로그와 게임 로그를 확인해 주세요.";
+
+// A client and a release on the test feed. The release lists the stand-in
+// game and one data file; the client already has both, so a run succeeds
+// without changing anything, unless the test breaks the release. Every fetch
+// waits until Go() is called, which keeps the run busy for as long as the
+// test needs.
+class HeldClient {
+ public:
+  explicit HeldClient(const std::string& name) : install(Join(FreshTestFolder(), L"install")) {
+    EXPECT_TRUE(feed.Load());
+    std::string game = ReadBytes(FakeGameExe());
+    Release release(feed.Folder(name));
+    release.AddFile("Quenfar8.exe", game);
+    release.AddFile("data.pak", "level data");
+    release.WriteManifest();
+    WriteBytes(install.Path(L"Quenfar8.exe"), game);
+    WriteBytes(install.Path(L"data.pak"), "level data");
+    token = name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    install.WriteFeed("https://localhost:" + std::to_string(feed.port) + "/hold/" + token + "/" + name + "/");
+  }
+  // The run fails at its first row: the data file is missing from the feed.
+  void BreakRelease(const std::string& name) {
+    DeleteFileW(Join(Join(feed.www, Wide(name)), L"files\\data.pak").c_str());
+    WriteBytes(install.Path(L"data.pak"), "old level data");
+  }
+  void Go() { feed.Release(token); }
+
+  TestFeed feed;
+  InstallFolder install;
+  std::string token;
+};
+
+std::wstring ArtifactPath(const std::wstring& name) {
+  std::wstring folder = Join(BuildFolder(), L"test-artifacts");
+  MakeFolder(folder);
+  return Join(folder, name);
+}
+
+// Closing and the start command are refused while the run is busy; the
+// window, its class and its children are laid out as designed.
+TEST(Window, LayoutAndTheBusyRun) {
+  HeldClient client("window-layout");
+  Program program(client.install.exe(), L"", client.install.dir());
+  ASSERT_TRUE(program.started());
+  UpdaterWindow w;
+  ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
+
+  EXPECT_EQ(WindowText(w.main), L"Quenfar8 업데이트");
+  EXPECT_TRUE(IsWindowVisible(w.main));
+  LONG style = GetWindowLongW(w.main, GWL_STYLE);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  RECT outer;
+  GetWindowRect(w.main, &outer);
+  EXPECT_EQ(outer.right - outer.left, 590);
+  EXPECT_EQ(outer.bottom - outer.top, 205);
+
+  struct {
+    const char* what;
+    HWND child;
+    const wchar_t* class_name;
+    RECT rect;  // left, top, right, bottom in the client area
+    int id;
+  } const children[] = {
+      {"label", w.label, L"Static", {20, 20, 560, 70}, 0},
+      {"bar", w.bar, L"msctls_progress32", {20, 85, 560, 105}, 0},
+      {"button", w.button, L"Button", {430, 120, 560, 150}, 1},
+  };
+  for (const auto& c : children) {
+    EXPECT_EQ(_wcsicmp(ClassOf(c.child).c_str(), c.class_name), 0) << c.what;
+    RECT rect = ChildRect(w.main, c.child);
+    EXPECT_EQ(rect.left, c.rect.left) << c.what;
+    EXPECT_EQ(rect.top, c.rect.top) << c.what;
+    EXPECT_EQ(rect.right, c.rect.right) << c.what;
+    EXPECT_EQ(rect.bottom, c.rect.bottom) << c.what;
+    EXPECT_EQ(GetDlgCtrlID(c.child), c.id) << c.what;
+    EXPECT_TRUE(IsWindowVisible(c.child)) << c.what;
+    EXPECT_EQ(GetWindowLongW(c.child, GWL_EXSTYLE), 0) << c.what;
+  }
+  EXPECT_EQ(GetWindowLongW(w.label, GWL_STYLE) & SS_TYPEMASK, SS_LEFT);
+  EXPECT_EQ(GetWindowLongW(w.button, GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+  EXPECT_EQ(WindowText(w.label), L"클라이언트를 확인하고 있습니다...");
+  EXPECT_EQ(WindowText(w.button), L"게임 시작");
+  EXPECT_FALSE(IsWindowEnabled(w.button));
+  int low = -1, high = -1;
+  ProgressRange(w.bar, &low, &high);
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 100);
+  EXPECT_EQ(ProgressPos(w.bar), 0);
+  SaveWindowPicture(w.main, ArtifactPath(L"window-during-run.bmp"));
+
+  // Busy: the close box, Alt+F4 and the start command change nothing.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(w.main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  SendMessageTimeoutW(w.main, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  SendMessageTimeoutW(w.main, WM_COMMAND, 1, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  EXPECT_TRUE(IsWindow(w.main));
+  EXPECT_FALSE(Exists(client.install.Path(L"game-started.txt")));
+
+  client.Go();
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(w.button) != FALSE; }));
+  EXPECT_EQ(WindowText(w.label), kReady);
+  SendMessageTimeoutW(w.main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  DWORD exit_code = 99;
+  ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_FALSE(Exists(client.install.Path(L"game-started.txt"))) << "closing must not start the game";
+}
+
+// A successful run enables the button; pressing it starts the game from
+// the install folder and ends the updater with 0.
+TEST(Window, StartGameAfterSuccess) {
+  HeldClient client("window-start");
+  client.Go();
+  Program program(client.install.exe(), L"", client.install.dir());
+  UpdaterWindow w;
+  ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(w.button) != FALSE; }));
+  EXPECT_EQ(WindowText(w.label), kReady);
+  int low = -1, high = -1;
+  ProgressRange(w.bar, &low, &high);
+  EXPECT_EQ(high, 2);
+  EXPECT_EQ(ProgressPos(w.bar), 2);
+  SaveWindowPicture(w.main, ArtifactPath(L"window-after-success.bmp"));
+
+  PostMessageW(w.main, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(w.button));
+  DWORD exit_code = 99;
+  ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
+  EXPECT_EQ(exit_code, 0u);
+  ASSERT_TRUE(WaitFor([&] { return !ReadBytes(client.install.Path(L"game-started.txt")).empty() &&
+                                   ReadBytes(client.install.Path(L"game-started.txt")) != "<missing>"; }));
+  std::vector<std::string> started = CrLfLines(ReadBytes(client.install.Path(L"game-started.txt")));
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(_stricmp(started[0].c_str(), Utf8(client.install.Path(L"Quenfar8.exe")).c_str()), 0) << started[0];
+  EXPECT_EQ(_stricmp(started[1].c_str(), Utf8(client.install.dir()).c_str()), 0) << started[1];
+}
+
+// A game that cannot be started leaves the window open with the message in
+// the label and the log, and the button enabled for another try.
+TEST(Window, GameThatCannotStart) {
+  struct {
+    const char* what;
+    bool remove;  // else replace it with something that is no program
+  } const cases[] = {{"game missing", true}, {"game not a program", false}};
+  for (const auto& c : cases) {
+    HeldClient client(c.remove ? "window-no-game" : "window-bad-game");
+    client.Go();
+    std::vector<std::wstring> before = client.install.RunFolders();
+    Program program(client.install.exe(), L"", client.install.dir());
+    UpdaterWindow w;
+    ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w)) << c.what;
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(w.button) != FALSE; })) << c.what;
+    if (c.remove) {
+      DeleteFileW(client.install.Path(L"Quenfar8.exe").c_str());
+    } else {
+      WriteBytes(client.install.Path(L"Quenfar8.exe"), "this is not a program");
+    }
+    DWORD_PTR ignored = 0;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      SendMessageTimeoutW(w.main, WM_COMMAND, 1, 0, SMTO_ABORTIFHUNG, 30000, &ignored);
+      EXPECT_TRUE(IsWindow(w.main)) << c.what;
+      EXPECT_EQ(WindowText(w.label), kLaunchFailed) << c.what;
+      EXPECT_TRUE(IsWindowEnabled(w.button)) << c.what;
+    }
+    std::vector<std::wstring> runs = client.install.RunFolders();
+    ASSERT_EQ(runs.size(), 1u);
+    std::vector<std::string> log = CrLfLines(ReadBytes(Join(runs[0], L"updater.log")));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], Utf8(kReady)) << c.what;
+    EXPECT_EQ(log[log.size() - 2], Utf8(kLaunchFailed)) << c.what;
+    EXPECT_EQ(log[log.size() - 1], Utf8(kLaunchFailed)) << c.what;
+    SendMessageTimeoutW(w.main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    DWORD exit_code = 99;
+    ASSERT_TRUE(program.WaitEnded(30000, &exit_code)) << c.what;
+    EXPECT_EQ(exit_code, 0u) << c.what;
+  }
+}
+
+// After a failed run the button stays disabled and the start command does
+// nothing; closing ends the process with 0.
+TEST(Window, FailedRunInteractive) {
+  HeldClient client("window-failed");
+  client.BreakRelease("window-failed");
+  client.Go();
+  Program program(client.install.exe(), L"", client.install.dir());
+  UpdaterWindow w;
+  ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
+  const std::wstring failed = L"다운로드 검증에 실패했습니다. 기존 파일은 보존됩니다.";
+  ASSERT_TRUE(WaitFor([&] { return WindowText(w.label) == failed; }));
+  DWORD_PTR ignored = 0;
+  // The completion message follows the last status; once it is handled the
+  // window may be closed, so wait for that before pressing.
+  SendMessageTimeoutW(w.main, WM_COMMAND, 1, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  EXPECT_FALSE(IsWindowEnabled(w.button));
+  EXPECT_FALSE(Exists(client.install.Path(L"game-started.txt")));
+  ASSERT_TRUE(WaitFor([&] {
+    SendMessageTimeoutW(w.main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    return !IsWindow(w.main);
+  }));
+  DWORD exit_code = 99;
+  ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_FALSE(Exists(client.install.Path(L"game-started.txt")));
+}
+
+// The unattended modes: /quiet never shows the window, /apply-only shows it
+// during the run; both end by themselves with 0 after success and 1 after
+// failure, and neither starts the game.
+TEST(Window, UnattendedModes) {
+  struct {
+    const wchar_t* arguments;
+    bool visible;
+    bool fail;
+    DWORD exit_code;
+  } const cases[] = {
+      {L"/quiet", false, false, 0},
+      {L"/quiet", false, true, 1},
+      {L"/apply-only", true, false, 0},
+      {L"/apply-only", true, true, 1},
+      {L"/apply-only /quiet", false, false, 0},
+      {L"/quiet /apply-only", false, true, 1},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    std::string name = "window-mode-" + std::to_string(i++);
+    HeldClient client(name);
+    if (c.fail) client.BreakRelease(name);
+    Program program(client.install.exe(), c.arguments, client.install.dir());
+    UpdaterWindow w;
+    ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w)) << Utf8(c.arguments);
+    // Watch the window while the run is held, then let it go on.
+    bool ever_visible = false;
+    for (int look = 0; look < 25; ++look) {
+      ever_visible = ever_visible || IsWindowVisible(w.main);
+      Sleep(20);
+    }
+    client.Go();
+    DWORD exit_code = 99;
+    DWORD start = GetTickCount();
+    while (!program.WaitEnded(10, &exit_code) && GetTickCount() - start < 30000) {
+      ever_visible = ever_visible || IsWindowVisible(w.main);
+    }
+    EXPECT_EQ(exit_code, c.exit_code) << Utf8(c.arguments);
+    EXPECT_EQ(ever_visible, c.visible) << Utf8(c.arguments);
+    EXPECT_FALSE(Exists(client.install.Path(L"game-started.txt"))) << Utf8(c.arguments);
+  }
+}
+
+// The window takes the show command from the start-up information.
+TEST(Window, ShowCommandFromTheStarter) {
+  HeldClient client("window-show");
+  Program program(client.install.exe(), L"", client.install.dir(), SW_SHOWMINNOACTIVE);
+  UpdaterWindow w;
+  ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
+  ASSERT_TRUE(WaitFor([&] { return IsIconic(w.main) != FALSE; }, 5000));
+  client.Go();
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(w.button) != FALSE; }));
+  PostMessageW(w.main, WM_CLOSE, 0, 0);
+  DWORD exit_code = 99;
+  ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
+  EXPECT_EQ(exit_code, 0u);
+}
+
+// The window class as the program registers it (another process's class
+// data cannot be read under wine, so this is checked in-process).
+TEST(Window, ClassRegistration) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterWindowClass(instance, L"Quenfar8UpdaterProbe", DefWindowProcW);
+  WNDCLASSEXW info = {};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(GetClassInfoExW(instance, L"Quenfar8UpdaterProbe", &info));
+  EXPECT_EQ(info.style, 0u);
+  EXPECT_EQ(info.hIcon, nullptr);
+  EXPECT_EQ(info.hCursor, LoadCursorW(nullptr, IDC_ARROW));
+  EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+  EXPECT_EQ(info.lpszMenuName, nullptr);
+}
+
+}  // namespace
