@@ -58,7 +58,9 @@ int ParseManifestNumber(const wchar_t* text, uint64_t* value) {
   // An overflowing text is refused whatever its sign: negating the capped
   // value would otherwise turn it into 1.
   if (overflow) return 0;
-  if (negative) number = 0 - number;
+  // A negated value wraps modulo 2^64, so only zero stays within the limit;
+  // a value near 2^64 would otherwise wrap to a small one (-(2^64 - 1) is 1).
+  if (negative && number != 0) return 0;
   if (number > kLargestNumber) return 0;
   *value = number;
   return 1;
