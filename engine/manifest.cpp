@@ -45,21 +45,15 @@ int ParseManifestNumber(const wchar_t* text, uint64_t* value) {
   }
   if (!IsDigit(*c)) return 0;
   uint64_t number = 0;
-  int overflow = 0;
   for (; IsDigit(*c); ++c) {
     uint64_t digit = static_cast<uint64_t>(*c - L'0');
-    if (number > (UINT64_MAX - digit) / 10) {
-      overflow = 1;
-    } else {
-      number = number * 10 + digit;
-    }
+    // Stops at 2^64 - 1, far above the limit, when the digits overflow.
+    number = number > (UINT64_MAX - digit) / 10 ? UINT64_MAX : number * 10 + digit;
   }
   if (*c != L'\0') return 0;
-  // An overflowing text is refused whatever its sign: negating the capped
-  // value would otherwise turn it into 1.
-  if (overflow) return 0;
   // A negated value wraps modulo 2^64, so only zero stays within the limit;
-  // a value near 2^64 would otherwise wrap to a small one (-(2^64 - 1) is 1).
+  // any other negative text is refused outright, because a value near 2^64
+  // would wrap to a small one (-(2^64 - 1) is 1).
   if (negative && number != 0) return 0;
   if (number > kLargestNumber) return 0;
   *value = number;

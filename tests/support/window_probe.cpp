@@ -17,7 +17,7 @@ BOOL CALLBACK FindMain(HWND window, LPARAM context) {
   Search* search = reinterpret_cast<Search*>(context);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid == search->pid && ClassOf(window) == L"Quenfar8Updater") {
+  if ((search->pid == 0 || pid == search->pid) && ClassOf(window) == L"Quenfar8Updater") {
     search->found = window;
     return FALSE;
   }

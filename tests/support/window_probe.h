@@ -14,7 +14,8 @@ struct UpdaterWindow {
 };
 
 // Finds the top-level window of class "Quenfar8Updater" that process pid
-// owns, with its three children; waits up to timeout_ms for it.
+// owns (any process when pid is 0), with its three children; waits up to
+// timeout_ms for it.
 bool FindUpdaterWindow(DWORD pid, UpdaterWindow* window, DWORD timeout_ms = 30000);
 
 // True when process pid owns a window of that class at all.
