@@ -318,7 +318,7 @@ TEST(EngineDiskSpace, NeedsTheStagingTotalPlusSixteenMiB) {
 
 // Without the seam the volume's real free space is asked for: any test
 // machine has 16 MiB to spare and none has a pebibyte.
-TEST(EngineDiskSpace, AsksTheVolumeOfTheInstallFolder) {
+TEST(EngineDiskSpace, WithoutTheSeamTheVolumeIsAsked) {
   RunHarness h;
   EXPECT_EQ(CheckDiskSpace(0), 1);
   EXPECT_EQ(h.Log(), std::vector<std::string>{});
