@@ -3,9 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/wine-env.sh"
-prepare_wine_prefix
-start_wineserver
-trap stop_wineserver EXIT
+enter_wine_session
 
 build=$QUENFAR8_BUILD_DIR
 demo=$build/demo

@@ -47,3 +47,11 @@ start_wineserver() {
 stop_wineserver() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
 }
+
+# Prepares the prefix and keeps a wineserver running until the calling
+# script exits.
+enter_wine_session() {
+  prepare_wine_prefix
+  start_wineserver
+  trap stop_wineserver EXIT
+}

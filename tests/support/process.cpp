@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include "support/window_probe.h"
+
 Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder,
                  int show_command) {
   std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
@@ -55,44 +57,6 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// Reads the pixels of a w x h area of the screen at (x, y), 32 bits each.
-std::vector<uint32_t> ScreenPixels(int x, int y, int w, int h) {
-  std::vector<uint32_t> pixels(size_t(w) * h);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, x, y, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 32, BI_RGB};
-  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// The pixels of a system icon drawn on background, as a message box draws it.
-std::vector<uint32_t> IconPixels(LPCWSTR id, int w, int h, uint32_t background) {
-  std::vector<uint32_t> pixels(size_t(w) * h);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xff, (background >> 8) & 0xff, background & 0xff));
-  RECT all = {0, 0, w, h};
-  FillRect(memory, &all, brush);
-  DeleteObject(brush);
-  DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 32, BI_RGB};
-  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
 uint64_t Distance(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   uint64_t sum = 0;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -119,7 +83,7 @@ bool ShowsErrorIcon(HWND icon_control) {
     uint64_t best = UINT64_MAX;
     int best_index = -1;
     for (int i = 0; i < 4; ++i) {
-      uint64_t distance = Distance(shown, IconPixels(candidates[i], w, h, background));
+      uint64_t distance = Distance(shown, SystemIconPixels(candidates[i], w, h, background));
       if (distance < best) {
         best = distance;
         best_index = i;

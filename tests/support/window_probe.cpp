@@ -88,42 +88,57 @@ RECT ChildRect(HWND parent, HWND child) {
   return rect;
 }
 
+// Draws into a w x h bitmap compatible with the screen and returns its
+// pixels; draw gets the bitmap's DC and the screen's.
+template <typename Draw>
+static std::vector<uint32_t> DrawnPixels(int w, int h, Draw draw) {
+  std::vector<uint32_t> pixels(size_t(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  draw(memory, screen);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+std::vector<uint32_t> ScreenPixels(int x, int y, int w, int h) {
+  return DrawnPixels(w, h, [&](HDC memory, HDC screen) { BitBlt(memory, 0, 0, w, h, screen, x, y, SRCCOPY); });
+}
+
+std::vector<uint32_t> SystemIconPixels(LPCWSTR id, int w, int h, uint32_t background) {
+  return DrawnPixels(w, h, [&](HDC memory, HDC) {
+    HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xff, (background >> 8) & 0xff, background & 0xff));
+    RECT all = {0, 0, w, h};
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+  });
+}
+
 bool SaveWindowPicture(HWND window, const std::wstring& path) {
   RECT rect;
   if (!GetWindowRect(window, &rect)) return false;
   int width = rect.right - rect.left;
   int height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, old);
+  std::vector<uint32_t> pixels = ScreenPixels(rect.left, rect.top, width, height);
 
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  int stride = ((width * 3 + 3) / 4) * 4;
-  std::vector<char> pixels(size_t(stride) * height);
-  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-
+  BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   BITMAPFILEHEADER header = {};
   header.bfType = 0x4D42;
   header.bfOffBits = sizeof header + sizeof info;
-  header.bfSize = DWORD(header.bfOffBits + pixels.size());
+  header.bfSize = DWORD(header.bfOffBits + pixels.size() * 4);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   WriteFile(file, &header, sizeof header, &written, nullptr);
   WriteFile(file, &info, sizeof info, &written, nullptr);
-  WriteFile(file, pixels.data(), DWORD(pixels.size()), &written, nullptr);
+  WriteFile(file, pixels.data(), DWORD(pixels.size() * 4), &written, nullptr);
   CloseHandle(file);
   return true;
 }

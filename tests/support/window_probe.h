@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 struct UpdaterWindow {
   HWND main = nullptr;
@@ -28,6 +31,14 @@ int ProgressPos(HWND bar);
 
 // The child's rectangle in its parent's client coordinates.
 RECT ChildRect(HWND parent, HWND child);
+
+// What the screen shows in a w x h area at (x, y): 32-bit pixels, rows top
+// to bottom.
+std::vector<uint32_t> ScreenPixels(int x, int y, int w, int h);
+
+// A system icon (IDI_...) drawn at its default size on a w x h area filled
+// with background (0x00RRGGBB), as a message box draws it.
+std::vector<uint32_t> SystemIconPixels(LPCWSTR id, int w, int h, uint32_t background);
 
 // Saves what the screen shows of window as a BMP file.
 bool SaveWindowPicture(HWND window, const std::wstring& path);

@@ -81,6 +81,20 @@ const std::vector<std::string> kSecondRunLog = {
     "최신 클라이언트입니다. 게임 시작을 눌러 주세요.",
 };
 
+// A client of the scenario, with the test patch tool, and its release in a
+// package folder beside it.
+struct PackagedClient {
+  PackagedClient() : root(FreshTestFolder()), install(Join(root, L"client")) {
+    s.WriteClient(install, TestPatchTool());
+    s.WriteRelease(Join(root, L"package"));
+    arguments = L"/quiet /package \"" + Join(root, L"package") + L"\"";
+  }
+  std::wstring root;
+  Scenario s;
+  InstallFolder install;
+  std::wstring arguments;
+};
+
 // Runs the client up to date and then once more.
 void UpdateTwice(const InstallFolder& install, const Scenario& s, const std::wstring& arguments) {
   InstallFolder::Result first = install.Update(arguments);
@@ -105,12 +119,8 @@ void UpdateTwice(const InstallFolder& install, const Scenario& s, const std::wst
 }
 
 TEST(EndToEnd, FromAPackageFolder) {
-  std::wstring root = FreshTestFolder();
-  Scenario s;
-  InstallFolder install(Join(root, L"client"));
-  s.WriteClient(install, TestPatchTool());
-  s.WriteRelease(Join(root, L"package"));
-  UpdateTwice(install, s, L"/quiet /package \"" + Join(root, L"package") + L"\"");
+  PackagedClient client;
+  UpdateTwice(client.install, client.s, client.arguments);
 }
 
 TEST(EndToEnd, FromTheHttpsFeed) {
@@ -165,12 +175,10 @@ TEST(EndToEnd, ReleasedBuildRefusesAnyOtherPatchTool) {
 // The game still running (holding a file that must be replaced) stops the
 // run before anything is replaced; after the game ends, the next run works.
 TEST(EndToEnd, FileInUseByTheGame) {
-  std::wstring root = FreshTestFolder();
-  Scenario s;
-  InstallFolder install(Join(root, L"client"));
-  s.WriteClient(install, TestPatchTool());
-  s.WriteRelease(Join(root, L"package"));
-  std::wstring arguments = L"/quiet /package \"" + Join(root, L"package") + L"\"";
+  PackagedClient client;
+  const Scenario& s = client.s;
+  const InstallFolder& install = client.install;
+  const std::wstring& arguments = client.arguments;
   {
     HeldFile game_reads(install.Path(L"whole.pak"), GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(game_reads.ok());
