@@ -184,9 +184,9 @@ std::wstring Wide(const std::string& utf8) {
   return out;
 }
 
-std::string Filler(size_t size, unsigned seed) {
+std::string Filler(size_t size, unsigned variant) {
   std::string bytes(size, '\0');
-  uint32_t x = 2463534242u ^ (seed * 2654435761u);
+  uint32_t x = 2463534242u ^ (variant * 2654435761u);
   for (size_t i = 0; i < size; ++i) {
     x ^= x << 13;
     x ^= x >> 17;

@@ -37,8 +37,8 @@ std::vector<std::string> CrLfLines(const std::string& bytes);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
 
-// Deterministic filler bytes, different for each seed.
-std::string Filler(size_t size, unsigned seed);
+// Deterministic filler bytes, different for each variant number.
+std::string Filler(size_t size, unsigned variant);
 
 // Sets an environment variable for the life of the object; the child
 // processes that tests start inherit it.

@@ -67,10 +67,10 @@ struct StagingRun {
 
 // A file of 2000 bytes and a release of it with 30 bytes changed in the
 // middle: the test tool's patch for it is far smaller than the file.
-std::string OldBytes(unsigned seed) { return Filler(2000, seed); }
-std::string NewBytes(unsigned seed) {
-  std::string bytes = OldBytes(seed);
-  bytes.replace(900, 30, Filler(30, seed + 100));
+std::string OldBytes(unsigned variant) { return Filler(2000, variant); }
+std::string NewBytes(unsigned variant) {
+  std::string bytes = OldBytes(variant);
+  bytes.replace(900, 30, Filler(30, variant + 100));
   return bytes;
 }
 
