@@ -42,6 +42,13 @@ static int SizeFits(uint64_t size, uint64_t expected_size) {
 }
 
 static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  // A package folder may be up to 1023 characters long; joined with a
+  // remote path the result could be cut and then name another file
+  // ("manifest.in" for "manifest.ini"). Such a file cannot be addressed.
+  if (wcslen(config.package_dir) + 1 + wcslen(remote_path) >= PATH_CAPACITY) {
+    ReportStatus(kNoPackageFile);
+    return 0;
+  }
   wchar_t source[PATH_CAPACITY];
   JoinPath(source, config.package_dir, remote_path);
   for (wchar_t* c = source; *c != L'\0'; ++c) {

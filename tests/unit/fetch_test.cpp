@@ -270,6 +270,32 @@ TEST(FetchPackage, RefusedRemotePathTouchesNothing) {
   }
 }
 
+// A package folder so long that joining a remote path to it would be cut:
+// the cut path names another file, which must never be taken for it.
+TEST(FetchPackage, OverlongSourcePathIsNotCut) {
+  RunHarness harness;
+  std::wstring folder = harness.package;
+  const std::wstring remote = L"manifest.ini";
+  // Grow the folder until folder + '\\' + remote is exactly 1024 characters,
+  // one more than a path holds.
+  while (folder.size() + 1 + remote.size() < 1024) {
+    size_t room = 1024 - (folder.size() + 1 + remote.size()) - 1;
+    folder += L"\\" + std::wstring(room > 200 ? 200 : (room == 0 ? 1 : room), L'p');
+    MakeFolder(folder);
+  }
+  ASSERT_EQ(folder.size() + 1 + remote.size(), 1024u);
+  WriteBytes(Join(folder, L"manifest.in"), "the cut name's file");
+  wcscpy(config.package_dir, folder.c_str());
+  std::wstring destination = Join(harness.run, L"manifest.ini");
+  ExpectOutcome(Fetch(harness, remote, destination, 0), kNoPackageFile, "1024 characters");
+  EXPECT_FALSE(Exists(destination));
+
+  // One character shorter still fits and is found.
+  const std::wstring shorter = L"manifest.in";
+  ExpectOutcome(Fetch(harness, shorter, destination, 0), "", "1023 characters");
+  EXPECT_EQ(ReadBytes(destination), "the cut name's file");
+}
+
 // ---------------------------------------------------------------------------
 // HTTPS mode
 
