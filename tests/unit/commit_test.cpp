@@ -8,16 +8,10 @@
 
 #include "engine/commit.h"
 #include "engine/staging.h"
+#include "support/messages.h"
 #include "unit/engine_steps.h"
 
 namespace {
-
-const char kChanged[] = "확인 중 설치 파일이 바뀌었습니다. 다시 실행해 주세요.";
-const char kInUse[] = "게임 또는 다른 프로그램이 파일을 사용 중입니다. 종료 후 다시 실행해 주세요.";
-const char kFolderChanged[] = "설치 폴더가 변경되었습니다. 다시 실행해 주세요.";
-const char kRestored[] = "적용에 실패해 이전 파일로 복구했습니다. 로그를 확인해 주세요.";
-const char kPartlyRestored[] = "복구 일부가 실패했습니다. .quenfar8-update 폴더의 backup 폴더와 로그를 보존해 주세요.";
-const char kFinalFailed[] = "적용 후 검증에 실패했습니다. 게임을 시작하지 않습니다.";
 
 // A staged run whose rows are described by one letter each: K a current
 // file, R a file to be replaced, A a file to be added. Row i is "f<i>.dat".

@@ -12,17 +12,11 @@
 #include "support/feed.h"
 #include "support/files.h"
 #include "support/harness.h"
+#include "support/messages.h"
 #include "support/release.h"
 #include "transfer/fetch.h"
 
 namespace {
-
-const char kBadPath[] = "잘못된 패치 파일 경로입니다.";
-const char kNoPackageFile[] = "패키지 파일이 없습니다.";
-const char kPackageSize[] = "패키지 파일 크기가 다릅니다.";
-const char kPackageCopy[] = "패키지 파일을 복사하지 못했습니다.";
-const char kNeedHttps[] = "HTTPS 패치 주소가 필요합니다.";
-const char kDownloadFailed[] = "패치 다운로드에 실패했습니다. 연결과 배포 주소를 확인해 주세요.";
 
 const uint64_t kMiB = 1048576;
 

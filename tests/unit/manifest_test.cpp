@@ -16,20 +16,10 @@
 #include "support/feed.h"
 #include "support/files.h"
 #include "support/harness.h"
+#include "support/messages.h"
 #include "support/release.h"
 
 namespace {
-
-const char kUnsupported[] = "지원하지 않는 패치 목록입니다.";
-const char kBadLaunch[] = "실행 파일 정보가 올바르지 않습니다.";
-const char kBadEntry[] = "패치 목록에 잘못된 파일 정보가 있습니다.";
-const char kDuplicate[] = "중복된 패치 파일입니다.";
-const char kLaunchNotListed[] = "실행 파일 검증 항목이 없습니다.";
-const char kNoPackageFile[] = "패키지 파일이 없습니다.";
-const char kPackageSize[] = "패키지 파일 크기가 다릅니다.";
-const char kDownloadFailed[] = "패치 다운로드에 실패했습니다. 연결과 배포 주소를 확인해 주세요.";
-const char kApplying[] = "검증 완료. 클라이언트에 적용 중...";
-const char kReady[] = "최신 클라이언트입니다. 게임 시작을 눌러 주세요.";
 
 const uint64_t kTwoTo40 = 1099511627776ULL;
 const char kNone[] = "<none>";  // a key left out of the manifest

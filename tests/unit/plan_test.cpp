@@ -5,15 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "support/messages.h"
 #include "unit/engine_steps.h"
 
 namespace {
-
-const char kChecking[] = "파일 확인 중: ";
-const char kNotRegular[] = "일반 파일이 아닌 설치 경로입니다.";
-const char kUnreadable[] = "설치 파일을 읽지 못했습니다. 게임을 종료해 주세요.";
-const char kBadPatch[] = "차등 패치 정보가 올바르지 않습니다.";
-const char kNoSpace[] = "패치 복원에 필요한 디스크 공간이 부족합니다.";
 
 const uint64_t kSpare = 16777216;  // 16 MiB
 

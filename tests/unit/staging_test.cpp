@@ -8,17 +8,10 @@
 
 #include "engine/staging.h"
 #include "support/sha256.h"
+#include "support/messages.h"
 #include "unit/engine_steps.h"
 
 namespace {
-
-const char kDownloadCheck[] = "다운로드 검증에 실패했습니다. 기존 파일은 보존됩니다.";
-const char kBadTool[] = "hpatchz.exe가 없거나 배포본과 다릅니다.";
-const char kToolNotStarted[] = "차등 패치 도구를 실행하지 못했습니다.";
-const char kRebuildFailed[] = "차등 패치 복원에 실패했습니다. 기존 파일은 보존됩니다.";
-const char kFinalCheck[] = "복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
-const char kNoPackageFile[] = "패키지 파일이 없습니다.";
-const char kPackageSize[] = "패키지 파일 크기가 다릅니다.";
 
 std::string Fetching(const std::string& name) { return "파일 받는 중: " + name; }
 std::string FetchingChanges(const std::string& name) { return "변경분 받는 중: " + name; }
