@@ -60,6 +60,16 @@ bool FindUpdaterWindow(DWORD pid, UpdaterWindow* window, DWORD timeout_ms) {
       timeout_ms);
 }
 
+bool CloseWhenRunEnds(const UpdaterWindow& window, DWORD timeout_ms) {
+  return WaitFor(
+      [&] {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window.main, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        return !IsWindow(window.main);
+      },
+      timeout_ms);
+}
+
 std::wstring WindowText(HWND window) {
   wchar_t text[4096] = L"";
   DWORD_PTR ignored = 0;

@@ -21,6 +21,13 @@ struct UpdaterWindow {
 // timeout_ms for it.
 bool FindUpdaterWindow(DWORD pid, UpdaterWindow* window, DWORD timeout_ms = 30000);
 
+// Closes the window once its run has ended. A failed run leaves the button
+// disabled, so the only sign of its end is that WM_CLOSE is accepted: the
+// final status appears before the completion message is handled, and a
+// close that arrives in between is refused. Sends WM_CLOSE until the
+// window is gone or timeout_ms passes; true when it is gone.
+bool CloseWhenRunEnds(const UpdaterWindow& window, DWORD timeout_ms = 30000);
+
 // True when process pid owns a window of that class at all.
 bool HasUpdaterWindow(DWORD pid);
 

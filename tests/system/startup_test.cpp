@@ -189,7 +189,7 @@ TEST(StartUp, PackageSwallowsTheNextOption) {
   ASSERT_TRUE(FindUpdaterWindow(program.pid(), &window));
   ASSERT_TRUE(WaitFor([&] { return WindowText(window.label) == L"패키지 파일이 없습니다."; }));
   EXPECT_TRUE(IsWindowVisible(window.main)) << "quiet was set";
-  PostMessageW(window.main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(CloseWhenRunEnds(window));
   DWORD exit_code = 99;
   ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
   EXPECT_EQ(exit_code, 0u);
