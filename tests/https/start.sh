@@ -37,7 +37,7 @@ setsid python3 "$here/server.py" --root "$state/www" --hits "$state/hits" --port
   --cert server.pem --key server.key --untrusted-cert rogue-server.pem --untrusted-key rogue-server.key \
   </dev/null >"$state/server.log" 2>&1 &
 echo $! > "$state/pid"
-for _ in $(seq 1 200); do
+for _ in $(seq 1 600); do
   [ -s "$state/ports" ] && exit 0
   sleep 0.05
 done

@@ -218,8 +218,9 @@ static std::string UnixPath(const std::wstring& windows_path) {
 }
 
 // Starts one of the build machine's own programs (wine starts Unix programs
-// too) and waits until done() holds, for at most 5 s: the Unix program's
-// end is not always reported back, its effect on the disk is.
+// too) and waits until done() holds, for at most 30 s (a loaded machine
+// can take seconds to start it): the Unix program's end is not always
+// reported back, its effect on the disk is.
 template <typename Done>
 static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, Done done) {
   std::vector<wchar_t> buffer(command.begin(), command.end());
@@ -231,7 +232,7 @@ static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, 
     return false;
   }
   bool ok = false;
-  for (int i = 0; i < 250 && !ok; ++i) {
+  for (int i = 0; i < 1500 && !ok; ++i) {
     ok = done();
     if (!ok) Sleep(20);
   }
