@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "transfer/digest.h"
+#include "transfer/fetch.h"
 
 Config config;
 
@@ -60,11 +61,6 @@ static void ReadFeed() {
   ReadIniText(ini_path, L"updater", L"feed", config.feed_url, PATH_CAPACITY);
 }
 
-static int IsUsableFeed(const wchar_t* feed) {
-  size_t length = wcslen(feed);
-  return wcsncmp(feed, L"https://", 8) == 0 && length > 9 && feed[length - 1] == L'/';
-}
-
 // The package folder from /package wins; else a manifest.ini beside the
 // executable when the feed is empty; else the feed, which must be usable.
 static int ChooseSource() {
@@ -77,7 +73,7 @@ static int ChooseSource() {
       return 1;
     }
   }
-  if (IsUsableFeed(config.feed_url)) return 1;
+  if (IsFeedAddress(config.feed_url)) return 1;
   if (!config.quiet) ShowErrorBox(kCaption, kNoSourceMessage);
   return 0;
 }

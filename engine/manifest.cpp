@@ -11,16 +11,10 @@
 #include "transfer/digest.h"
 #include "transfer/fetch.h"
 
-static const wchar_t kUnsupported[] = L"지원하지 않는 패치 목록입니다.";
-static const wchar_t kBadLaunch[] = L"실행 파일 정보가 올바르지 않습니다.";
-static const wchar_t kBadEntry[] = L"패치 목록에 잘못된 파일 정보가 있습니다.";
-static const wchar_t kDuplicate[] = L"중복된 패치 파일입니다.";
-
-// Largest size or count a manifest may state: 2^40.
-static const uint64_t kLargestNumber = 1099511627776ULL;
-
-// Most patch sections one file may have.
-static const uint64_t kMostPatches = 32;
+extern const wchar_t UNSUPPORTED_MANIFEST_MESSAGE[] = L"지원하지 않는 패치 목록입니다.";
+extern const wchar_t BAD_LAUNCH_MESSAGE[] = L"실행 파일 정보가 올바르지 않습니다.";
+extern const wchar_t BAD_ENTRY_MESSAGE[] = L"패치 목록에 잘못된 파일 정보가 있습니다.";
+extern const wchar_t DUPLICATE_ENTRY_MESSAGE[] = L"중복된 패치 파일입니다.";
 
 void ReadManifestText(const wchar_t* section, const wchar_t* key, wchar_t* out, uint32_t capacity) {
   ReadIniText(config.manifest_path, section, key, out, capacity);
@@ -55,7 +49,7 @@ int ParseManifestNumber(const wchar_t* text, uint64_t* value) {
   // any other negative text is refused outright, because a value near 2^64
   // would wrap to a small one (-(2^64 - 1) is 1).
   if (negative && number != 0) return 0;
-  if (number > kLargestNumber) return 0;
+  if (number > MANIFEST_LARGEST_NUMBER) return 0;
   *value = number;
   return 1;
 }
@@ -69,18 +63,18 @@ int ReadManifestNumber(const wchar_t* section, const wchar_t* key, uint64_t* val
 int ReadManifestHeader() {
   uint64_t format = 0;
   if (!ReadManifestNumber(L"release", L"format", &format) || format != 1) {
-    ReportStatus(kUnsupported);
+    ReportStatus(UNSUPPORTED_MANIFEST_MESSAGE);
     return 0;
   }
   uint64_t count = 0;
   if (!ReadManifestNumber(L"release", L"count", &count) || count < 1 || count > MAX_FILES) {
-    ReportStatus(kUnsupported);
+    ReportStatus(UNSUPPORTED_MANIFEST_MESSAGE);
     return 0;
   }
   entry_count = static_cast<int32_t>(count);
   ReadManifestText(L"release", L"launch", config.launch_name, NAME_CAPACITY);
   if (wcscmp(config.launch_name, L"Quenfar8.exe") != 0) {
-    ReportStatus(kBadLaunch);
+    ReportStatus(BAD_LAUNCH_MESSAGE);
     return 0;
   }
   return 1;
@@ -110,21 +104,25 @@ static int IsDeviceStem(const wchar_t* name) {
   return 0;
 }
 
-int IsAcceptedFileName(const wchar_t* name) {
+NameFault FindNameFault(const wchar_t* name) {
   size_t length = wcslen(name);
-  if (length < 1 || length > 120) return 0;
-  if (name[length - 1] == L'.') return 0;
-  if (wcsstr(name, L"..") != nullptr) return 0;
-  if (name[0] == L'.') return 0;
+  if (length < 1 || length > 120) return NameFault::Length;
+  if (name[length - 1] == L'.') return NameFault::DotLast;
+  if (wcsstr(name, L"..") != nullptr) return NameFault::TwoDots;
+  if (name[0] == L'.') return NameFault::DotFirst;
   for (size_t i = 0; i < length; ++i) {
-    if (!IsNameCharacter(name[i])) return 0;
+    if (!IsNameCharacter(name[i])) return NameFault::Character;
   }
-  if (IsDeviceStem(name)) return 0;
+  if (IsDeviceStem(name)) return NameFault::DeviceName;
   // The updater and its patch tool are never replaced by an update.
   if (EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.exe") || EqualsIgnoringAsciiCase(name, L"hpatchz.exe")) {
-    return 0;
+    return NameFault::UpdaterOwnFile;
   }
-  return 1;
+  return NameFault::None;
+}
+
+int IsAcceptedFileName(const wchar_t* name) {
+  return FindNameFault(name) == NameFault::None ? 1 : 0;
 }
 
 // The value tests of one file section, after its name passed.
@@ -132,7 +130,7 @@ static int HasValidValues(const wchar_t* section, FileEntry* row, const wchar_t*
   if (!IsSha256Hex(row->sha256)) return 0;
   if (!ReadManifestNumber(section, L"size", &row->size)) return 0;
   uint64_t patches = 0;
-  if (!ReadManifestNumber(section, L"patches", &patches) || patches > kMostPatches) return 0;
+  if (!ReadManifestNumber(section, L"patches", &patches) || patches > MAX_PATCHES_PER_FILE) return 0;
   if (!IsRemotePath(full)) return 0;
   *patch_count = static_cast<uint32_t>(patches);
   return 1;
@@ -153,11 +151,11 @@ int ReadFileEntry(int32_t n, wchar_t* full, uint32_t* patch_count) {
   ReadManifestText(section, L"sha256", row->sha256, DIGEST_CAPACITY);
   ReadManifestText(section, L"full", full, REMOTE_CAPACITY);
   if (!IsAcceptedFileName(row->name) || !HasValidValues(section, row, full, patch_count)) {
-    ReportStatus(kBadEntry);
+    ReportStatus(BAD_ENTRY_MESSAGE);
     return 0;
   }
   if (IsDuplicateOfEarlierRow(n)) {
-    ReportStatus(kDuplicate);
+    ReportStatus(DUPLICATE_ENTRY_MESSAGE);
     return 0;
   }
   return 1;

@@ -3,6 +3,19 @@
 
 #include <stdint.h>
 
+// Largest size or count a manifest may state: 2^40.
+constexpr uint64_t MANIFEST_LARGEST_NUMBER = 1099511627776ULL;
+
+// Most [patch.N.M] sections one file may have.
+constexpr uint64_t MAX_PATCHES_PER_FILE = 32;
+
+// What the manifest checks report; the release tool quotes them to the
+// publisher as what a player would see.
+extern const wchar_t UNSUPPORTED_MANIFEST_MESSAGE[];  // [release] format or count refused
+extern const wchar_t BAD_LAUNCH_MESSAGE[];            // launch is not Quenfar8.exe
+extern const wchar_t BAD_ENTRY_MESSAGE[];             // a [file.N] key breaks its rule
+extern const wchar_t DUPLICATE_ENTRY_MESSAGE[];       // a name repeats an earlier row's
+
 // Value of key in section of the manifest copy into out, at most
 // capacity - 1 characters; the empty text when the section or key is
 // missing.
@@ -26,3 +39,18 @@ int ReadFileEntry(int32_t n, wchar_t* full, uint32_t* patch_count);
 
 // The name rule for one manifest file name.
 int IsAcceptedFileName(const wchar_t* name);
+
+// Which test of the name rule a name fails first, in the order the rule
+// applies them; None for an accepted name. The release tool names the
+// reason to the publisher; the updater only needs yes or no.
+enum class NameFault {
+  None,
+  Length,          // not 1 to 120 characters
+  DotLast,         // ends with '.'
+  TwoDots,         // holds ".."
+  DotFirst,        // begins with '.'
+  Character,       // a character other than A-Z a-z 0-9 _ - .
+  DeviceName,      // CON, PRN, AUX, NUL, COM0-9 or LPT0-9 before the first dot
+  UpdaterOwnFile,  // Quenfar8Updater.exe or hpatchz.exe, in any case
+};
+NameFault FindNameFault(const wchar_t* name);

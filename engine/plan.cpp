@@ -14,7 +14,7 @@
 
 static const wchar_t kNotRegular[] = L"일반 파일이 아닌 설치 경로입니다.";
 static const wchar_t kUnreadable[] = L"설치 파일을 읽지 못했습니다. 게임을 종료해 주세요.";
-static const wchar_t kBadPatch[] = L"차등 패치 정보가 올바르지 않습니다.";
+extern const wchar_t BAD_PATCH_MESSAGE[] = L"차등 패치 정보가 올바르지 않습니다.";
 static const wchar_t kNoSpace[] = L"패치 복원에 필요한 디스크 공간이 부족합니다.";
 
 // Room the run needs beyond what it stages: the log, the manifest copy and
@@ -27,22 +27,22 @@ static void ComposePaths(FileEntry* row) {
   FormatInto(row->backup_path, L"%ls\\backup\\%ls", config.run_dir, row->name);
 }
 
-// One [patch.N.M] section, read and validated.
-struct PatchSection {
-  wchar_t base_sha256[DIGEST_CAPACITY];
-  wchar_t sha256[DIGEST_CAPACITY];
-  wchar_t path[REMOTE_CAPACITY];
-  uint64_t size;
-};
-
-static int ReadPatchSection(int32_t n, uint32_t m, PatchSection* patch) {
+int ReadValidPatchSection(int32_t n, uint32_t m, PatchSection* patch) {
   wchar_t section[64];
   FormatInto(section, L"patch.%d.%u", n, m);
   ReadManifestText(section, L"base_sha256", patch->base_sha256, DIGEST_CAPACITY);
   ReadManifestText(section, L"sha256", patch->sha256, DIGEST_CAPACITY);
   ReadManifestText(section, L"path", patch->path, REMOTE_CAPACITY);
-  return IsSha256Hex(patch->base_sha256) && IsSha256Hex(patch->sha256) &&
-         ReadManifestNumber(section, L"size", &patch->size) && patch->size != 0 && IsRemotePath(patch->path);
+  if (IsSha256Hex(patch->base_sha256) && IsSha256Hex(patch->sha256) &&
+      ReadManifestNumber(section, L"size", &patch->size) && patch->size != 0 && IsRemotePath(patch->path)) {
+    return 1;
+  }
+  ReportStatus(BAD_PATCH_MESSAGE);
+  return 0;
+}
+
+int PatchBeats(const PatchSection* patch, const wchar_t* local_sha256, uint64_t chosen_size) {
+  return wcscmp(patch->base_sha256, local_sha256) == 0 && patch->size < chosen_size;
 }
 
 // Every patch section of a row that needs an update is validated; the
@@ -51,11 +51,8 @@ static int ReadPatchSection(int32_t n, uint32_t m, PatchSection* patch) {
 static int ChoosePatch(int32_t n, uint32_t patch_count, FileEntry* row) {
   PatchSection patch;
   for (uint32_t m = 0; m < patch_count; ++m) {
-    if (!ReadPatchSection(n, m, &patch)) {
-      ReportStatus(kBadPatch);
-      return 0;
-    }
-    if (row->existed && wcscmp(patch.base_sha256, row->local_sha256) == 0 && patch.size < row->source_size) {
+    if (!ReadValidPatchSection(n, m, &patch)) return 0;
+    if (row->existed && PatchBeats(&patch, row->local_sha256, row->source_size)) {
       row->via_patch = 1;
       CopyInto(row->source, patch.path);
       CopyInto(row->source_sha256, patch.sha256);

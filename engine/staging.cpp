@@ -11,7 +11,7 @@
 #include "transfer/digest.h"
 #include "transfer/fetch.h"
 
-static const wchar_t kDownloadCheck[] = L"다운로드 검증에 실패했습니다. 기존 파일은 보존됩니다.";
+extern const wchar_t DOWNLOAD_CHECK_MESSAGE[] = L"다운로드 검증에 실패했습니다. 기존 파일은 보존됩니다.";
 static const wchar_t kBadTool[] = L"hpatchz.exe가 없거나 배포본과 다릅니다.";
 static const wchar_t kToolNotStarted[] = L"차등 패치 도구를 실행하지 못했습니다.";
 static const wchar_t kRebuildFailed[] = L"차등 패치 복원에 실패했습니다. 기존 파일은 보존됩니다.";
@@ -61,7 +61,7 @@ static int StageRow(int32_t i, const FileEntry* row) {
 
   if (!FetchFile(row->source, destination, row->source_size) ||
       !VerifyFile(destination, row->source_sha256, row->source_size)) {
-    ReportStatus(kDownloadCheck);
+    ReportStatus(DOWNLOAD_CHECK_MESSAGE);
     return 0;
   }
   if (row->via_patch) {

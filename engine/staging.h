@@ -10,6 +10,9 @@
 // SHA-256 of the one accepted build of hpatchz.exe, fixed by the build.
 extern const wchar_t PATCH_TOOL_SHA256[];
 
+// What a fetched file of the wrong size or digest reports.
+extern const wchar_t DOWNLOAD_CHECK_MESSAGE[];
+
 // 1 when every row that needs an update has its verified final file at its
 // new_path; 0 after the first failure, which has been reported. The
 // progress bar moves once per row.

@@ -15,7 +15,7 @@
 FileEntry file_table[MAX_FILES];
 int32_t entry_count = 0;
 
-static const wchar_t kLaunchNotListed[] = L"실행 파일 검증 항목이 없습니다.";
+extern const wchar_t LAUNCH_NOT_LISTED_MESSAGE[] = L"실행 파일 검증 항목이 없습니다.";
 static const wchar_t kApplying[] = L"검증 완료. 클라이언트에 적용 중...";
 static const wchar_t kReady[] = L"최신 클라이언트입니다. 게임 시작을 눌러 주세요.";
 
@@ -30,7 +30,7 @@ static int ReadAndPlanEntries(uint64_t* staging_total) {
     if (!PlanFileEntry(n, full, patch_count, staging_total)) return 0;
   }
   if (!launch_listed) {
-    ReportStatus(kLaunchNotListed);
+    ReportStatus(LAUNCH_NOT_LISTED_MESSAGE);
     return 0;
   }
   return 1;

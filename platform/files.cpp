@@ -109,3 +109,24 @@ int FreeBytesForUser(const wchar_t* folder, uint64_t* free_bytes) {
   *free_bytes = available.QuadPart;
   return 1;
 }
+
+int FileStamp(const wchar_t* path, uint64_t* size, uint64_t* write_time) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  *write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return 1;
+}
+
+int RemoveEmptyFolder(const wchar_t* path) {
+  return RemoveDirectoryW(path) ? 1 : 0;
+}
+
+int TemporaryFolder(wchar_t* out, uint32_t capacity) {
+  // The call counts the terminator only when the path does not fit; a
+  // result of capacity or more means it was not written.
+  DWORD length = GetTempPathW(capacity, out);
+  if (length == 0 || length >= capacity) return 0;
+  if (out[length - 1] == L'\\') out[length - 1] = L'\0';
+  return 1;
+}

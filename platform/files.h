@@ -75,3 +75,15 @@ int ResolveFullPath(const wchar_t* path, wchar_t* out, uint32_t capacity);
 
 // Bytes free for the calling user on the volume that holds folder.
 int FreeBytesForUser(const wchar_t* folder, uint64_t* free_bytes);
+
+// Size and last-write time of path from its attributes, without opening it.
+// The release tool compares them before and after it reads a file, to
+// notice a file that changed meanwhile. 0 when they cannot be read.
+int FileStamp(const wchar_t* path, uint64_t* size, uint64_t* write_time);
+
+// Removes an empty folder. 0 when it is not empty or cannot be removed.
+int RemoveEmptyFolder(const wchar_t* path);
+
+// The user's folder for temporary files into out (capacity characters),
+// without a trailing backslash. 0 when it cannot be found or does not fit.
+int TemporaryFolder(wchar_t* out, uint32_t capacity);

@@ -76,3 +76,7 @@ void CloseProcessHandles(PROCESS_INFORMATION* process) {
   CloseHandle(process->hThread);
   CloseHandle(process->hProcess);
 }
+
+uint64_t MillisecondsNow() {
+  return GetTickCount64();
+}

@@ -42,3 +42,6 @@ void QueryExitCode(const PROCESS_INFORMATION* process, uint32_t* code);
 
 // Closes the thread handle, then the process handle.
 void CloseProcessHandles(PROCESS_INFORMATION* process);
+
+// Milliseconds since the system started; for measuring how long work takes.
+uint64_t MillisecondsNow();

@@ -5,12 +5,16 @@
 #include <windows.h>
 #include <strsafe.h>
 
-void FormatText(wchar_t* out, size_t capacity, const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
+void FormatTextV(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
   // STRSAFE_E_INSUFFICIENT_BUFFER still leaves the cut, terminated text,
   // which is the wanted result for an overlong line or path.
   StringCchVPrintfW(out, capacity, format, args);
+}
+
+void FormatText(wchar_t* out, size_t capacity, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatTextV(out, capacity, format, args);
   va_end(args);
 }
 

@@ -6,12 +6,16 @@
 // formatter of our own.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
 // Formats into out (capacity characters, terminator included). A result
 // that does not fit is cut and still terminated; nothing is reported.
 void FormatText(wchar_t* out, size_t capacity, const wchar_t* format, ...);
+
+// FormatText with the arguments already gathered.
+void FormatTextV(wchar_t* out, size_t capacity, const wchar_t* format, va_list args);
 
 // The same for a buffer whose capacity the compiler knows.
 template <size_t N, typename... Args>

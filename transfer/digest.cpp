@@ -20,8 +20,9 @@ int IsRegularFile(const wchar_t* path) {
   return (attributes & kNotPlainFile) == 0 ? 1 : 0;
 }
 
-// Reads the open file to its end into the digest; *count gets the bytes read.
-static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count) {
+// Reads the open file to its end into the digest; *count gets the bytes
+// read. Each chunk goes to sink, when there is one, after it is hashed.
+static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count, ChunkSink sink, void* context) {
   unsigned char chunk[kHashChunk];
   Sha256 sha;
   int ok = Sha256Begin(&sha);
@@ -35,6 +36,7 @@ static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count) 
     if (got == 0) break;
     total += got;
     ok = Sha256Add(&sha, chunk, got);
+    if (ok && sink != nullptr) ok = sink(context, chunk, got);
   }
   if (ok) ok = Sha256Finish(&sha, digest);
   Sha256End(&sha);
@@ -42,12 +44,12 @@ static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count) 
   return ok;
 }
 
-int HashFile(const wchar_t* path, wchar_t* digest, uint64_t* byte_count) {
+int HashFileFeeding(const wchar_t* path, wchar_t* digest, uint64_t* byte_count, ChunkSink sink, void* context) {
   HANDLE file = OpenForHashing(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
   unsigned char bytes[32];
   uint64_t count = 0;
-  int ok = HashOpenFile(file, bytes, &count);
+  int ok = HashOpenFile(file, bytes, &count, sink, context);
   CloseFile(file);
   if (!ok) return 0;
   for (int i = 0; i < 32; ++i) FormatText(digest + 2 * i, 3, L"%02x", bytes[i]);
@@ -56,13 +58,22 @@ int HashFile(const wchar_t* path, wchar_t* digest, uint64_t* byte_count) {
   return 1;
 }
 
-int VerifyFile(const wchar_t* path, const wchar_t* expected_digest, uint64_t size) {
+int HashFile(const wchar_t* path, wchar_t* digest, uint64_t* byte_count) {
+  return HashFileFeeding(path, digest, byte_count, nullptr, nullptr);
+}
+
+int VerifyFileFeeding(const wchar_t* path, const wchar_t* expected_digest, uint64_t size, ChunkSink sink,
+                      void* context) {
   if (!IsRegularFile(path)) return 0;
   wchar_t digest[DIGEST_CAPACITY];
   uint64_t count = 0;
-  if (!HashFile(path, digest, &count)) return 0;
+  if (!HashFileFeeding(path, digest, &count, sink, context)) return 0;
   if (count != size) return 0;
   return wcscmp(digest, expected_digest) == 0 ? 1 : 0;
+}
+
+int VerifyFile(const wchar_t* path, const wchar_t* expected_digest, uint64_t size) {
+  return VerifyFileFeeding(path, expected_digest, size, nullptr, nullptr);
 }
 
 int IsSha256Hex(const wchar_t* text) {

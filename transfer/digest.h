@@ -1,6 +1,6 @@
 // File digests and checks, and the path join of the whole program.
 //
-// All five operations are silent and re-entrant: they return 1 for yes or
+// Every operation here is silent and re-entrant: they return 1 for yes or
 // success and 0 otherwise, and the caller chooses the message.
 #pragma once
 
@@ -22,6 +22,18 @@ int HashFile(const wchar_t* path, wchar_t* digest, uint64_t* byte_count);
 // 1 when path is a regular file of exactly size bytes whose digest text is
 // exactly expected_digest. The file is read to its end in every case.
 int VerifyFile(const wchar_t* path, const wchar_t* expected_digest, uint64_t size);
+
+// Receives each chunk of a file as it is hashed: count bytes at data.
+// Returns 1 to go on, 0 to fail the hash (the release tool writes the
+// chunk to a copy and shows progress).
+typedef int (*ChunkSink)(void* context, const void* data, uint32_t count);
+
+// HashFile that also hands every chunk read, after hashing it, to sink.
+int HashFileFeeding(const wchar_t* path, wchar_t* digest, uint64_t* byte_count, ChunkSink sink, void* context);
+
+// VerifyFile that also hands every chunk read to sink.
+int VerifyFileFeeding(const wchar_t* path, const wchar_t* expected_digest, uint64_t size, ChunkSink sink,
+                      void* context);
 
 // 1 for exactly 64 characters from '0'-'9' and 'a'-'f'.
 int IsSha256Hex(const wchar_t* text);

@@ -41,18 +41,28 @@ static int SizeFits(uint64_t size, uint64_t expected_size) {
   return expected_size != 0 ? size == expected_size : size <= kUnknownSizeLimit;
 }
 
-static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+int IsFeedAddress(const wchar_t* feed) {
+  size_t length = wcslen(feed);
+  return wcsncmp(feed, L"https://", 8) == 0 && length > 9 && feed[length - 1] == L'/';
+}
+
+int PackageSourcePath(const wchar_t* package_dir, const wchar_t* remote_path, wchar_t* source) {
   // A package folder may be up to 1023 characters long; joined with a
   // remote path the result could be cut and then name another file
   // ("manifest.in" for "manifest.ini"). Such a file cannot be addressed.
-  if (wcslen(config.package_dir) + 1 + wcslen(remote_path) >= PATH_CAPACITY) {
-    ReportStatus(kNoPackageFile);
-    return 0;
-  }
-  wchar_t source[PATH_CAPACITY];
-  JoinPath(source, config.package_dir, remote_path);
+  if (wcslen(package_dir) + 1 + wcslen(remote_path) >= PATH_CAPACITY) return 0;
+  JoinPath(source, package_dir, remote_path);
   for (wchar_t* c = source; *c != L'\0'; ++c) {
     if (*c == L'/') *c = L'\\';
+  }
+  return 1;
+}
+
+static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  wchar_t source[PATH_CAPACITY];
+  if (!PackageSourcePath(config.package_dir, remote_path, source)) {
+    ReportStatus(kNoPackageFile);
+    return 0;
   }
   uint64_t size = 0;
   if (!FileSizeFromAttributes(source, &size)) {

@@ -7,6 +7,15 @@
 // '0'-'9' and 'a'-'z' that does not begin with '/' and holds no "..".
 int IsRemotePath(const wchar_t* text);
 
+// 1 for a feed address the fetcher can use: it begins with "https://",
+// ends with '/' and has something between the two.
+int IsFeedAddress(const wchar_t* feed);
+
+// The file that remote_path names in the package folder package_dir, into
+// source (1024 characters), with every '/' turned into '\'. 0 when the
+// joined path would not fit: it would be cut and name another file.
+int PackageSourcePath(const wchar_t* package_dir, const wchar_t* remote_path, wchar_t* source);
+
 // Brings the file named by remote_path into a new file at destination,
 // which must not exist. expected_size 0 means "unknown": the file may then
 // have at most 1 MiB. Copies from the package folder when one is set,

@@ -1,0 +1,187 @@
+// The content-addressed blob store of a feed folder.
+#include "release/blob_store.h"
+
+#include "app/config.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/processes.h"
+#include "platform/text.h"
+#include "release/client_folder.h"
+#include "release/output.h"
+#include "release/progress.h"
+#include "transfer/digest.h"
+
+static int EnsureFolder(BlobStore* store, const std::wstring& path) {
+  if (CreateFolder(path.c_str())) {
+    store->created.push_back(path);
+    return 1;
+  }
+  uint32_t attributes = FileAttributes(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return 1;
+  }
+  Problem(L"%ls: cannot make this folder", path.c_str());
+  return 0;
+}
+
+int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
+  store->feed = feed;
+  if (!EnsureFolder(store, feed) || !EnsureFolder(store, feed + L"\\files") ||
+      !EnsureFolder(store, feed + L"\\patches")) {
+    return 0;
+  }
+  wchar_t name[64];
+  FormatInto(name, L".quenfar8-pack-%lu", static_cast<unsigned long>(CurrentProcessId()));
+  std::wstring work = feed + L"\\" + name;
+  if (!CreateFolder(work.c_str())) {
+    Problem(L"%ls: cannot make the work folder", work.c_str());
+    return 0;
+  }
+  store->work = work;
+  return 1;
+}
+
+std::wstring WorkPath(BlobStore* store, const wchar_t* kind) {
+  wchar_t name[64];
+  FormatInto(name, L"%ls-%u", kind, store->made_count++);
+  return store->work + L"\\" + name;
+}
+
+std::wstring RemoteBlobPath(const wchar_t* kind, const std::wstring& digest) {
+  return std::wstring(kind) + L"/" + digest;
+}
+
+std::wstring StorePath(const BlobStore& store, const wchar_t* kind, const std::wstring& digest) {
+  return store.feed + L"\\" + kind + L"\\" + digest;
+}
+
+std::wstring CurrentBlobPath(const BlobStore& store, const wchar_t* kind, const std::wstring& digest) {
+  std::wstring blob = StorePath(store, kind, digest);
+  for (const BlobStore::Pending& pending : store.pending) {
+    if (pending.blob == blob) return pending.made;
+  }
+  return blob;
+}
+
+// 1 when the store (or the pending list) holds the blob already. A blob in
+// the store with another size is damaged: a problem, and 0 with *bad set.
+static int HasBlob(const BlobStore& store, const std::wstring& blob, uint64_t size, int* bad) {
+  *bad = 0;
+  for (const BlobStore::Pending& pending : store.pending) {
+    if (pending.blob == blob) return 1;
+  }
+  uint64_t found = 0;
+  if (!FileSizeFromAttributes(blob.c_str(), &found)) return 0;
+  if (!IsRegularFile(blob.c_str()) || found != size) {
+    Problem(L"%ls: already in the store but not %llu bytes; the store is damaged: remove this file and pack again",
+            blob.c_str(), static_cast<unsigned long long>(size));
+    *bad = 1;
+    return 0;
+  }
+  return 1;
+}
+
+int AdoptBlob(BlobStore* store, const wchar_t* kind, const std::wstring& made, const std::wstring& digest,
+              uint64_t size) {
+  std::wstring blob = StorePath(*store, kind, digest);
+  int bad = 0;
+  if (HasBlob(*store, blob, size, &bad)) {
+    DeleteOneFile(made.c_str());
+    return 1;
+  }
+  if (bad) return 0;
+  store->pending.push_back({made, blob});
+  return 1;
+}
+
+// Where the one read of a client file goes besides the digest: the copy
+// (when there is one) and the progress line.
+struct CopySink {
+  HANDLE copy;  // the new blob being written; invalid for a hash-only pass
+};
+
+static int FeedCopy(void* context, const void* data, uint32_t count) {
+  CopySink* sink = static_cast<CopySink*>(context);
+  ProgressAdd(count);
+  return sink->copy == INVALID_HANDLE_VALUE ? 1 : WriteAll(sink->copy, data, count);
+}
+
+// One read of the file: its digest and byte count, and the copy at made
+// when made is not empty (flushed before it is closed).
+static int ReadClientFile(const ClientFile& file, const std::wstring& made, std::wstring* digest, uint64_t* count) {
+  CopySink sink = {INVALID_HANDLE_VALUE};
+  if (!made.empty()) {
+    sink.copy = CreateNewFile(made.c_str());
+    if (sink.copy == INVALID_HANDLE_VALUE) {
+      Problem(L"%ls: cannot write in the work folder", made.c_str());
+      return 0;
+    }
+  }
+  wchar_t text[DIGEST_CAPACITY];
+  int ok = HashFileFeeding(file.path.c_str(), text, count, FeedCopy, &sink);
+  if (ok && sink.copy != INVALID_HANDLE_VALUE) ok = FlushFile(sink.copy);
+  CloseFile(sink.copy);
+  if (!ok) {
+    if (!made.empty()) DeleteOneFile(made.c_str());
+    Problem(L"%ls: cannot be read (is another program writing it?), or its copy cannot be written", file.name.c_str());
+    return 0;
+  }
+  *digest = text;
+  return 1;
+}
+
+int StoreClientFile(BlobStore* store, const std::wstring& known_digest, ClientFile* file) {
+  std::wstring digest;
+  uint64_t count = 0;
+  if (!known_digest.empty()) {
+    if (!ReadClientFile(*file, L"", &digest, &count)) return 0;
+    if (count == file->size && digest == known_digest) {
+      file->sha256 = digest;
+      return 1;
+    }
+  }
+  std::wstring made = WorkPath(store, L"file");
+  if (!ReadClientFile(*file, made, &digest, &count)) return 0;
+  if (count != file->size) {
+    DeleteOneFile(made.c_str());
+    Problem(L"%ls: changed while it was packed (%llu bytes when listed, %llu when read)", file->name.c_str(),
+            static_cast<unsigned long long>(file->size), static_cast<unsigned long long>(count));
+    return 0;
+  }
+  file->sha256 = digest;
+  return AdoptBlob(store, L"files", made, digest, count);
+}
+
+int PublishBlobs(BlobStore* store) {
+  for (const BlobStore::Pending& pending : store->pending) {
+    if (!MoveToNewPlace(pending.made.c_str(), pending.blob.c_str())) {
+      Problem(L"%ls: cannot move the new blob into the store", pending.blob.c_str());
+      return 0;
+    }
+  }
+  store->pending.clear();
+  return 1;
+}
+
+void CloseBlobStore(BlobStore* store, int published) {
+  if (!store->work.empty()) {
+    std::vector<std::wstring> left;
+    FolderWalk walk;
+    if (BeginFolderWalk(store->work.c_str(), &walk)) {
+      FolderEntry entry;
+      while (NextFolderEntry(&walk, &entry)) left.push_back(store->work + L"\\" + entry.name);
+    }
+    EndFolderWalk(&walk);
+    for (const std::wstring& path : left) DeleteOneFile(path.c_str());
+    RemoveEmptyFolder(store->work.c_str());
+  }
+  store->work.clear();
+  store->pending.clear();
+  if (!published) {
+    // The work folder lay inside the folders made for this pack, newest last.
+    for (auto folder = store->created.rbegin(); folder != store->created.rend(); ++folder) {
+      RemoveEmptyFolder(folder->c_str());
+    }
+  }
+}

@@ -1,0 +1,531 @@
+// Checking a feed the way a player's updater reads it, in order: fetch
+// manifest.ini as the updater does; judge [release], every [file.N] and every
+// [patch.N.M] with the updater's own reading code and rules, reporting every
+// problem rather than the first; then check every file and patch the
+// manifest names by size and digest; then, when asked, plan an install
+// folder and apply the patches whose base is at hand.
+#include "release/check.h"
+
+#include <wchar.h>
+
+#include "app/config.h"
+#include "engine/file_table.h"
+#include "engine/manifest.h"
+#include "engine/plan.h"
+#include "engine/staging.h"
+#include "engine/update_run.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/processes.h"
+#include "platform/text.h"
+#include "release/front_end.h"
+#include "release/output.h"
+#include "release/patches.h"
+#include "release/progress.h"
+#include "transfer/digest.h"
+#include "transfer/fetch.h"
+
+namespace {
+
+// One [file.N] section as the updater read it.
+struct Row {
+  int valid = 0;                            // passed every test of the updater
+  wchar_t full[REMOTE_CAPACITY] = L"";      // its "full" value
+  uint32_t patch_count = 0;                 // its "patches" value, when valid
+  std::vector<PatchSection> patches;        // its patch sections, [patch.N.0] on
+  std::vector<int> patch_valid;             // which of them passed their tests
+};
+
+// A file or patch the manifest names, to be checked by size and digest.
+struct Blob {
+  std::wstring remote;   // remote path
+  std::wstring sha256;   // digest the manifest gives
+  uint64_t size = 0;     // size the manifest gives
+  std::wstring label;    // the section and key that name it
+  int good = 0;          // present, of its size and digest
+  std::wstring local;    // where its bytes are on this machine, once checked good
+};
+
+// The check's own folder for fetched files, removed at the end, and the
+// folder for temporary files that holds it (where tools are started from,
+// so that no child holds the work folder as its current folder).
+std::wstring work_folder;
+std::wstring temp_folder;
+
+std::wstring Quote(const wchar_t* message) {
+  return std::wstring(L"\"") + message + L"\"";
+}
+
+std::wstring ReadText(const wchar_t* section, const wchar_t* key, uint32_t capacity) {
+  std::vector<wchar_t> text(capacity);
+  ReadManifestText(section, key, text.data(), capacity);
+  return text.data();
+}
+
+const wchar_t* NameFaultText(NameFault fault) {
+  switch (fault) {
+    case NameFault::Length:
+      return L"is not 1 to 120 characters long";
+    case NameFault::DotLast:
+      return L"ends with '.'";
+    case NameFault::TwoDots:
+      return L"holds \"..\"";
+    case NameFault::DotFirst:
+      return L"begins with '.'";
+    case NameFault::Character:
+      return L"holds a character other than A-Z a-z 0-9 _ - .";
+    case NameFault::DeviceName:
+      return L"has a Windows device name before its first dot";
+    case NameFault::UpdaterOwnFile:
+      return L"is the updater's own file, which no release may replace";
+    case NameFault::None:
+      break;
+  }
+  return L"";
+}
+
+const wchar_t kRemoteRule[] =
+    L"breaks the remote path rule (1 to 240 characters of a-z 0-9 - . /, not beginning with '/', no \"..\")";
+const wchar_t kDigestRule[] = L"is not 64 lowercase hexadecimal digits";
+
+// [release]: format, count and launch, each judged on its own. Returns the
+// count when it is usable, else 0.
+int CheckHeader() {
+  ClearReported();
+  ReadManifestHeader();
+  uint64_t format = 0, count = 0;
+  if (!ReadManifestNumber(L"release", L"format", &format) || format != 1) {
+    Problem(L"manifest.ini [release] format: \"%ls\" is not 1; the updater says %ls",
+            ReadText(L"release", L"format", 32).c_str(), Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
+  }
+  int usable = ReadManifestNumber(L"release", L"count", &count) && count >= 1 && count <= MAX_FILES;
+  if (!usable) {
+    Problem(L"manifest.ini [release] count: \"%ls\" is not a number from 1 to %d; the updater says %ls",
+            ReadText(L"release", L"count", 32).c_str(), MAX_FILES, Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
+  }
+  std::wstring launch = ReadText(L"release", L"launch", NAME_CAPACITY);
+  if (launch != L"Quenfar8.exe") {
+    Problem(L"manifest.ini [release] launch: \"%ls\" is not exactly Quenfar8.exe; the updater says %ls",
+            launch.c_str(), Quote(BAD_LAUNCH_MESSAGE).c_str());
+  }
+  // The updater's reader itself must agree; a refusal that none of the
+  // tests above explains would still be one.
+  if (!Reported().empty() && ProblemCount() == 0) {
+    Problem(L"manifest.ini [release]: the updater refuses it: %ls", QuotedReport().c_str());
+  }
+  return usable ? static_cast<int>(count) : 0;
+}
+
+// [file.n]: every key against its rule, and the name against the rows
+// before it.
+void CheckRow(int n, Row* row) {
+  ClearReported();
+  int problems_before = ProblemCount();
+  row->valid = ReadFileEntry(n, row->full, &row->patch_count);
+  wchar_t section[64];
+  FormatInto(section, L"file.%d", n);
+  const FileEntry& entry = file_table[n];
+  std::wstring bad_entry = Quote(BAD_ENTRY_MESSAGE);
+
+  NameFault fault = FindNameFault(entry.name);
+  if (fault != NameFault::None) {
+    Problem(L"manifest.ini [%ls] name: \"%ls\" %ls; the updater says %ls", section, entry.name,
+            NameFaultText(fault), bad_entry.c_str());
+  }
+  if (!IsSha256Hex(entry.sha256)) {
+    Problem(L"manifest.ini [%ls] sha256: \"%ls\" %ls; the updater says %ls", section, entry.sha256, kDigestRule,
+            bad_entry.c_str());
+  }
+  uint64_t value = 0;
+  if (!ReadManifestNumber(section, L"size", &value)) {
+    Problem(L"manifest.ini [%ls] size: \"%ls\" is not a number from 0 to 2^40; the updater says %ls", section,
+            ReadText(section, L"size", 32).c_str(), bad_entry.c_str());
+  }
+  if (!ReadManifestNumber(section, L"patches", &value) || value > MAX_PATCHES_PER_FILE) {
+    Problem(L"manifest.ini [%ls] patches: \"%ls\" is not a number from 0 to 32; the updater says %ls", section,
+            ReadText(section, L"patches", 32).c_str(), bad_entry.c_str());
+  }
+  if (!IsRemotePath(row->full)) {
+    Problem(L"manifest.ini [%ls] full: \"%ls\" %ls; the updater says %ls", section, row->full, kRemoteRule,
+            bad_entry.c_str());
+  }
+  for (int i = 0; i < n; ++i) {
+    if (file_table[i].name[0] != L'\0' && EqualsIgnoringAsciiCase(file_table[i].name, entry.name)) {
+      Problem(L"manifest.ini [%ls] name: \"%ls\" repeats [file.%d] (names are compared without regard to case); "
+              L"the updater says %ls",
+              section, entry.name, i, Quote(DUPLICATE_ENTRY_MESSAGE).c_str());
+      break;
+    }
+  }
+  if (!row->valid && ProblemCount() == problems_before) {
+    Problem(L"manifest.ini [%ls]: the updater refuses it: %ls", section, QuotedReport().c_str());
+  }
+}
+
+// [patch.n.m] of a valid row: read by the updater whenever this file needs
+// an update on a player's machine.
+void CheckPatchSections(int n, Row* row) {
+  const FileEntry& entry = file_table[n];
+  for (uint32_t m = 0; m < row->patch_count; ++m) {
+    PatchSection patch;
+    ClearReported();
+    int valid = ReadValidPatchSection(n, m, &patch);
+    row->patches.push_back(patch);
+    row->patch_valid.push_back(valid);
+    wchar_t section[64];
+    FormatInto(section, L"patch.%d.%u", n, m);
+    std::wstring bad = Quote(BAD_PATCH_MESSAGE);
+    if (!IsSha256Hex(patch.base_sha256)) {
+      Problem(L"manifest.ini [%ls] base_sha256: \"%ls\" %ls; the updater says %ls", section, patch.base_sha256,
+              kDigestRule, bad.c_str());
+    }
+    if (!IsSha256Hex(patch.sha256)) {
+      Problem(L"manifest.ini [%ls] sha256: \"%ls\" %ls; the updater says %ls", section, patch.sha256, kDigestRule,
+              bad.c_str());
+    }
+    uint64_t size = 0;
+    if (!ReadManifestNumber(section, L"size", &size) || size == 0) {
+      Problem(L"manifest.ini [%ls] size: \"%ls\" is not a number from 1 to 2^40; the updater says %ls", section,
+              ReadText(section, L"size", 32).c_str(), bad.c_str());
+    }
+    if (!IsRemotePath(patch.path)) {
+      Problem(L"manifest.ini [%ls] path: \"%ls\" %ls; the updater says %ls", section, patch.path, kRemoteRule,
+              bad.c_str());
+    }
+    if (valid && patch.size >= entry.size) {
+      Note(L"manifest.ini [%ls]: the patch (%llu bytes) is not smaller than %ls; the updater never chooses it",
+           section, static_cast<unsigned long long>(patch.size), entry.name);
+    }
+  }
+}
+
+// The files and patches the manifest names, each remote path once.
+std::vector<Blob> NamedBlobs(int count, const std::vector<Row>& rows) {
+  std::vector<Blob> blobs;
+  auto add = [&](const std::wstring& remote, const std::wstring& sha256, uint64_t size, const std::wstring& label) {
+    for (const Blob& blob : blobs) {
+      if (blob.remote != remote) continue;
+      if (blob.sha256 != sha256 || blob.size != size) {
+        Problem(L"%ls: %ls names it with another digest or size than %ls; both cannot be right", remote.c_str(),
+                label.c_str(), blob.label.c_str());
+      }
+      return;
+    }
+    Blob blob;
+    blob.remote = remote;
+    blob.sha256 = sha256;
+    blob.size = size;
+    blob.label = label;
+    blobs.push_back(blob);
+  };
+  for (int n = 0; n < count; ++n) {
+    if (!rows[n].valid) continue;
+    wchar_t label[64];
+    FormatInto(label, L"[file.%d] full", n);
+    add(rows[n].full, file_table[n].sha256, file_table[n].size, label);
+    for (uint32_t m = 0; m < rows[n].patches.size(); ++m) {
+      if (!rows[n].patch_valid[m]) continue;
+      const PatchSection& patch = rows[n].patches[m];
+      FormatInto(label, L"[patch.%d.%u] path", n, m);
+      add(patch.path, patch.sha256, patch.size, label);
+    }
+  }
+  return blobs;
+}
+
+int FeedProgress(void*, const void*, uint32_t count) {
+  ProgressAdd(count);
+  return 1;
+}
+
+// A blob in a feed folder, checked where it lies.
+void CheckLocalBlob(Blob* blob) {
+  std::wstring stop = Quote(DOWNLOAD_CHECK_MESSAGE);
+  wchar_t source[PATH_CAPACITY];
+  uint64_t size = 0;
+  if (!PackageSourcePath(config.package_dir, blob->remote.c_str(), source)) {
+    Problem(L"%ls (%ls): the path is too long to be fetched; the updater would stop with %ls", blob->remote.c_str(),
+            blob->label.c_str(), stop.c_str());
+    return;
+  }
+  if (!FileSizeFromAttributes(source, &size)) {
+    Problem(L"%ls (%ls): missing; the updater would stop with %ls", blob->remote.c_str(), blob->label.c_str(),
+            stop.c_str());
+    return;
+  }
+  if (!IsRegularFile(source)) {
+    Problem(L"%ls (%ls): not a regular file; the updater would stop with %ls", blob->remote.c_str(),
+            blob->label.c_str(), stop.c_str());
+    return;
+  }
+  if (size != blob->size) {
+    Problem(L"%ls (%ls): %llu bytes, the manifest says %llu; the updater would stop with %ls", blob->remote.c_str(),
+            blob->label.c_str(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(blob->size),
+            stop.c_str());
+    ProgressAdd(blob->size);
+    return;
+  }
+  wchar_t digest[DIGEST_CAPACITY];
+  if (!HashFileFeeding(source, digest, &size, FeedProgress, nullptr)) {
+    Problem(L"%ls (%ls): cannot be read; the updater would stop with %ls", blob->remote.c_str(), blob->label.c_str(),
+            stop.c_str());
+    return;
+  }
+  if (size != blob->size || blob->sha256 != digest) {
+    Problem(L"%ls (%ls): its SHA-256 is %ls, the manifest says %ls; the updater would stop with %ls",
+            blob->remote.c_str(), blob->label.c_str(), digest, blob->sha256.c_str(), stop.c_str());
+    return;
+  }
+  blob->good = 1;
+  blob->local = source;
+}
+
+// A blob of a feed address, fetched by the updater's own fetcher and
+// checked. Kept on this machine when keep is set (patches to be applied).
+void CheckFetchedBlob(Blob* blob, int index, int keep) {
+  std::wstring stop = Quote(DOWNLOAD_CHECK_MESSAGE);
+  wchar_t name[32];
+  FormatInto(name, L"blob-%d", index);
+  std::wstring local = work_folder + L"\\" + name;
+  ClearReported();
+  if (!FetchFile(blob->remote.c_str(), local.c_str(), blob->size)) {
+    Problem(L"%ls (%ls): the download fails (no status 200, or not exactly %llu bytes); the updater says %ls then %ls",
+            blob->remote.c_str(), blob->label.c_str(), static_cast<unsigned long long>(blob->size),
+            QuotedReport().c_str(), stop.c_str());
+    ProgressAdd(blob->size);
+    return;
+  }
+  wchar_t digest[DIGEST_CAPACITY];
+  uint64_t size = 0;
+  if (!HashFileFeeding(local.c_str(), digest, &size, FeedProgress, nullptr) || blob->sha256 != digest) {
+    Problem(L"%ls (%ls): its SHA-256 is %ls, the manifest says %ls; the updater would stop with %ls",
+            blob->remote.c_str(), blob->label.c_str(), digest, blob->sha256.c_str(), stop.c_str());
+    DeleteOneFile(local.c_str());
+    return;
+  }
+  blob->good = 1;
+  if (keep) {
+    blob->local = local;
+  } else {
+    DeleteOneFile(local.c_str());
+  }
+}
+
+void CheckBlobs(std::vector<Blob>* blobs, int over_https, int keep_patches) {
+  uint64_t total = 0;
+  for (const Blob& blob : *blobs) total += blob.size;
+  ProgressBegin(L"checking files and patches", total);
+  for (size_t i = 0; i < blobs->size(); ++i) {
+    Blob& blob = (*blobs)[i];
+    if (over_https) {
+      int is_patch = blob.label.compare(0, 7, L"[patch.") == 0;
+      CheckFetchedBlob(&blob, static_cast<int>(i), keep_patches && is_patch);
+    } else {
+      CheckLocalBlob(&blob);
+    }
+  }
+  ProgressEnd();
+}
+
+const Blob* FindBlob(const std::vector<Blob>& blobs, const wchar_t* remote) {
+  for (const Blob& blob : blobs) {
+    if (blob.remote == remote) return &blob;
+  }
+  return nullptr;
+}
+
+// The plan the updater would make for an install folder, with the updater's
+// own file checks and patch choice. Reads the folder and changes nothing.
+void ShowClientPlan(const std::wstring& client, int count, const std::vector<Row>& rows) {
+  CopyInto(config.install_dir, client.c_str());
+  CopyInto(config.run_dir, work_folder.c_str());
+  Say(L"plan for %ls:", client.c_str());
+  uint64_t staging = 0, fetch = 0;
+  unsigned fetched = 0;
+  for (int n = 0; n < count; ++n) {
+    const FileEntry& entry = file_table[n];
+    ClearReported();
+    if (!PlanFileEntry(n, rows[n].full, rows[n].patch_count, &staging)) {
+      Problem(L"%ls: the updater stops at this file with \"%ls\"", entry.target_path, Reported().back().c_str());
+      continue;
+    }
+    if (!entry.needs_update) {
+      Say(L"  %ls: current", entry.name);
+      continue;
+    }
+    fetch += entry.source_size;
+    ++fetched;
+    if (!entry.via_patch) {
+      Say(L"  %ls: whole file %ls, %ls", entry.name, entry.source, Bytes(entry.source_size).c_str());
+      continue;
+    }
+    for (uint32_t m = 0; m < rows[n].patches.size(); ++m) {
+      if (wcscmp(rows[n].patches[m].path, entry.source) == 0) {
+        Say(L"  %ls: patch [patch.%d.%u] %ls, %ls", entry.name, n, m, entry.source, Bytes(entry.source_size).c_str());
+        break;
+      }
+    }
+  }
+  Say(L"the updater would fetch %ls in %u files (%llu bytes)", Bytes(fetch).c_str(), fetched,
+      static_cast<unsigned long long>(fetch));
+  uint64_t needed = staging + 16777216;
+  uint64_t free_bytes = 0;
+  ClearReported();
+  int room = CheckDiskSpace(staging);
+  if (FreeBytesForUser(client.c_str(), &free_bytes)) {
+    Say(L"it needs %ls free on the client's volume (%llu bytes: what it stages and 16 MiB); %ls are free",
+        Bytes(needed).c_str(), static_cast<unsigned long long>(needed), Bytes(free_bytes).c_str());
+  }
+  if (!room) Problem(L"%ls: not enough free space; the updater says %ls", client.c_str(), QuotedReport().c_str());
+}
+
+// Applies every patch whose base is at hand: the client's installed copy
+// when the plan hashed one with that digest, or files/<base> in a feed folder.
+void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<Row>& rows,
+                  const std::vector<Blob>& blobs, int have_client, int over_https) {
+  NoteUnpinnedPatchTool(patch_tool);
+  unsigned applied = 0, skipped = 0;
+  for (int n = 0; n < count; ++n) {
+    const FileEntry& entry = file_table[n];
+    for (uint32_t m = 0; m < rows[n].patches.size(); ++m) {
+      if (!rows[n].patch_valid[m]) continue;
+      const PatchSection& patch = rows[n].patches[m];
+      const Blob* blob = FindBlob(blobs, patch.path);
+      if (blob == nullptr || !blob->good) continue;  // already reported
+      std::wstring base;
+      if (have_client && entry.existed && wcscmp(entry.local_sha256, patch.base_sha256) == 0) {
+        base = entry.target_path;
+      } else if (!over_https) {
+        wchar_t source[PATH_CAPACITY];
+        std::wstring remote = std::wstring(L"files/") + patch.base_sha256;
+        wchar_t digest[DIGEST_CAPACITY];
+        if (PackageSourcePath(config.package_dir, remote.c_str(), source) && IsRegularFile(source) &&
+            HashFile(source, digest, nullptr) && wcscmp(digest, patch.base_sha256) == 0) {
+          base = source;
+        }
+      }
+      wchar_t label[64];
+      FormatInto(label, L"[patch.%d.%u]", n, m);
+      if (base.empty()) {
+        ++skipped;
+        continue;
+      }
+      wchar_t rebuilt_name[64];
+      FormatInto(rebuilt_name, L"rebuilt-%d-%u", n, m);
+      if (RebuildsTarget(patch_tool, base, blob->local, work_folder + L"\\" + rebuilt_name, temp_folder,
+                         entry.sha256, entry.size, label)) {
+        Say(L"  %ls: rebuilds %ls from %ls", label, entry.name, base.c_str());
+        ++applied;
+      }
+    }
+  }
+  Say(L"patches applied: %u; without a base file at hand: %u", applied, skipped);
+}
+
+// Deletes every file in the work folder, and the folder.
+void RemoveWorkFolder() {
+  std::vector<std::wstring> left;
+  FolderWalk walk;
+  if (BeginFolderWalk(work_folder.c_str(), &walk)) {
+    FolderEntry entry;
+    while (NextFolderEntry(&walk, &entry)) left.push_back(work_folder + L"\\" + entry.name);
+  }
+  EndFolderWalk(&walk);
+  for (const std::wstring& path : left) DeleteOneFile(path.c_str());
+  RemoveEmptyFolder(work_folder.c_str());
+}
+
+int CheckFeed(const CheckOptions& options) {
+  std::wstring manifest = work_folder + L"\\manifest.ini";
+  ClearReported();
+  if (!FetchFile(L"manifest.ini", manifest.c_str(), 0)) {
+    Problem(L"manifest.ini: the updater cannot fetch it and says %ls", QuotedReport().c_str());
+    return 1;
+  }
+  CopyInto(config.manifest_path, manifest.c_str());
+  int count = CheckHeader();
+  std::vector<Row> rows(count);
+  int launch_listed = 0;
+  for (int n = 0; n < count; ++n) {
+    CheckRow(n, &rows[n]);
+    if (wcscmp(file_table[n].name, L"Quenfar8.exe") == 0) launch_listed = 1;
+  }
+  if (count > 0 && !launch_listed) {
+    Problem(L"manifest.ini: no [file.N] is named exactly Quenfar8.exe; the updater says %ls",
+            Quote(LAUNCH_NOT_LISTED_MESSAGE).c_str());
+  }
+  for (int n = 0; n < count; ++n) {
+    if (rows[n].valid) CheckPatchSections(n, &rows[n]);
+  }
+  int manifest_problems = ProblemCount();
+  std::vector<Blob> blobs = NamedBlobs(count, rows);
+  CheckBlobs(&blobs, options.over_https, !options.patch_tool.empty());
+  uint64_t bytes = 0;
+  for (const Blob& blob : blobs) bytes += blob.size;
+  Say(L"manifest.ini: %d files; %u files and patches named, %ls", count, static_cast<unsigned>(blobs.size()),
+      Bytes(bytes).c_str());
+  if (!options.client.empty()) {
+    if (manifest_problems == 0) {
+      ShowClientPlan(options.client, count, rows);
+    } else {
+      Note(L"no plan for %ls: the manifest itself has problems", options.client.c_str());
+    }
+  }
+  if (!options.patch_tool.empty()) {
+    ApplyPatches(options.patch_tool, count, rows, blobs, !options.client.empty() && manifest_problems == 0,
+                 options.over_https);
+  }
+  return ProblemCount() == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int Check(const CheckOptions& options) {
+  if (options.over_https) {
+    if (!IsFeedAddress(options.feed.c_str()) || options.feed.size() >= PATH_CAPACITY) {
+      UsageError(L"%ls: a feed address begins with https:// and ends with /", options.feed.c_str());
+      return 2;
+    }
+    CopyInto(config.feed_url, options.feed.c_str());
+    config.package_dir[0] = L'\0';
+  } else {
+    uint32_t attributes = FileAttributes(options.feed.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Problem(L"%ls: no feed folder there", options.feed.c_str());
+      return 1;
+    }
+    CopyInto(config.package_dir, options.feed.c_str());
+  }
+  if (!options.client.empty()) {
+    uint32_t attributes = FileAttributes(options.client.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Problem(L"%ls: --client names no folder", options.client.c_str());
+      return 1;
+    }
+  }
+  if (!options.patch_tool.empty() && !IsRegularFile(options.patch_tool.c_str())) {
+    Problem(L"%ls: --patch-tool names no program", options.patch_tool.c_str());
+    return 1;
+  }
+  wchar_t temp[PATH_CAPACITY];
+  wchar_t folder[PATH_CAPACITY];
+  if (!TemporaryFolder(temp, PATH_CAPACITY)) {
+    Problem(L"no folder for temporary files");
+    return 1;
+  }
+  FormatInto(folder, L"%ls\\quenfar8-check-%lu", temp, static_cast<unsigned long>(CurrentProcessId()));
+  temp_folder = temp;
+  work_folder = folder;
+  if (!CreateFolder(folder)) {
+    Problem(L"%ls: cannot make this folder for temporary files", folder);
+    return 1;
+  }
+  int code = CheckFeed(options);
+  RemoveWorkFolder();
+  if (code == 0) {
+    Say(L"no problems: a player's updater accepts this feed");
+  } else {
+    Say(L"%d problems", ProblemCount());
+  }
+  return code;
+}

@@ -1,0 +1,149 @@
+// Listing a client folder.
+#include "release/client_folder.h"
+
+#include <algorithm>
+
+#include "engine/file_table.h"
+#include "engine/manifest.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "release/output.h"
+#include "transfer/digest.h"
+
+// The launch executable the updater demands in every release.
+static const wchar_t kLaunchName[] = L"Quenfar8.exe";
+
+// Files of the install folder that belong to the updater, not to a release.
+static int IsUpdaterOwn(const wchar_t* name, uint32_t attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EqualsIgnoringAsciiCase(name, L".quenfar8-update");
+  return EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.exe") ||
+         EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.ini") || EqualsIgnoringAsciiCase(name, L"hpatchz.exe");
+}
+
+static const wchar_t* NameFaultText(NameFault fault) {
+  switch (fault) {
+    case NameFault::Length:
+      return L"a name must have 1 to 120 characters";
+    case NameFault::DotLast:
+      return L"a name must not end with '.'";
+    case NameFault::TwoDots:
+      return L"a name must not hold \"..\"";
+    case NameFault::DotFirst:
+      return L"a name must not begin with '.'";
+    case NameFault::Character:
+      return L"a name may hold only A-Z a-z 0-9 _ - .";
+    case NameFault::DeviceName:
+      return L"a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9) before the first dot";
+    case NameFault::UpdaterOwnFile:
+      return L"the updater's own file";
+    case NameFault::None:
+      break;
+  }
+  return L"";
+}
+
+static wchar_t FoldAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+int NameLess(const std::wstring& a, const std::wstring& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](wchar_t x, wchar_t y) { return FoldAscii(x) < FoldAscii(y); });
+}
+
+// One entry of the client folder: 1 when it belongs in the release, 0 when
+// it is passed over or refused (refusals are printed and counted in *bad).
+static int TakeEntry(const FolderEntry& entry, int* bad) {
+  if (IsUpdaterOwn(entry.name, entry.attributes)) return 0;
+  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    Problem(L"%ls: a subfolder; the updater places files only directly in the install folder", entry.name);
+    ++*bad;
+    return 0;
+  }
+  if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    Problem(L"%ls: a link, not a regular file", entry.name);
+    ++*bad;
+    return 0;
+  }
+  NameFault fault = FindNameFault(entry.name);
+  if (fault != NameFault::None) {
+    Problem(L"%ls: the updater refuses this name: %ls", entry.name, NameFaultText(fault));
+    ++*bad;
+    return 0;
+  }
+  if (entry.size > MANIFEST_LARGEST_NUMBER) {
+    Problem(L"%ls: %llu bytes; a file may have at most 2^40 bytes", entry.name,
+            static_cast<unsigned long long>(entry.size));
+    ++*bad;
+    return 0;
+  }
+  return 1;
+}
+
+int ListClientFolder(const std::wstring& folder, std::vector<ClientFile>* files) {
+  FolderWalk walk;
+  if (!BeginFolderWalk(folder.c_str(), &walk)) {
+    EndFolderWalk(&walk);
+    Problem(L"%ls: not a folder that can be read", folder.c_str());
+    return 0;
+  }
+  int bad = 0;
+  FolderEntry entry;
+  while (NextFolderEntry(&walk, &entry)) {
+    if (!TakeEntry(entry, &bad)) continue;
+    ClientFile file;
+    file.name = entry.name;
+    file.path = folder + L"\\" + entry.name;
+    file.size = entry.size;
+    files->push_back(file);
+  }
+  EndFolderWalk(&walk);
+
+  std::sort(files->begin(), files->end(), [](const ClientFile& a, const ClientFile& b) { return NameLess(a.name, b.name); });
+  for (size_t i = 1; i < files->size(); ++i) {
+    if (EqualsIgnoringAsciiCase((*files)[i - 1].name.c_str(), (*files)[i].name.c_str())) {
+      Problem(L"%ls and %ls: names equal but for case; the updater refuses the second", (*files)[i - 1].name.c_str(),
+              (*files)[i].name.c_str());
+      ++bad;
+    }
+  }
+  if (files->size() > static_cast<size_t>(MAX_FILES)) {
+    Problem(L"%ls: %u files; a release may hold at most %d", folder.c_str(), static_cast<unsigned>(files->size()),
+            MAX_FILES);
+    ++bad;
+  }
+  int has_launch = 0;
+  for (const ClientFile& file : *files) {
+    if (file.name == kLaunchName) {
+      has_launch = 1;
+    } else if (EqualsIgnoringAsciiCase(file.name.c_str(), kLaunchName)) {
+      Problem(L"%ls: the game must be named exactly %ls, with that case", file.name.c_str(), kLaunchName);
+      ++bad;
+      has_launch = -1;
+    }
+  }
+  if (has_launch == 0) {
+    Problem(L"%ls: no %ls; every release must hold the game", folder.c_str(), kLaunchName);
+    ++bad;
+  }
+  return bad == 0;
+}
+
+int ListOlderClient(const std::wstring& folder, const std::vector<ClientFile>& release,
+                    std::vector<ClientFile>* files) {
+  uint32_t attributes = FileAttributes(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Problem(L"%ls: not a folder that can be read", folder.c_str());
+    return 0;
+  }
+  for (const ClientFile& wanted : release) {
+    std::wstring path = folder + L"\\" + wanted.name;
+    if (!IsRegularFile(path.c_str())) continue;
+    ClientFile file;
+    file.name = wanted.name;
+    file.path = path;
+    files->push_back(file);
+  }
+  return 1;
+}

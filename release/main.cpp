@@ -1,0 +1,32 @@
+// Quenfar8Release.exe: the publishers' tool. It packs a client folder into a
+// feed and checks a feed the way a player's updater reads it.
+//
+// Exit codes: 0 success, 1 refused input or problems found, 2 a command
+// line it does not understand.
+#include <wchar.h>
+
+#include "release/check.h"
+#include "release/options.h"
+#include "release/output.h"
+#include "release/pack.h"
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    PrintUsage();
+    return 2;
+  }
+  const wchar_t* command = argv[1];
+  if (wcscmp(command, L"pack") == 0) {
+    PackOptions options;
+    if (!ParsePackOptions(argc - 2, argv + 2, &options)) return 2;
+    return Pack(options);
+  }
+  if (wcscmp(command, L"check") == 0) {
+    CheckOptions options;
+    if (!ParseCheckOptions(argc - 2, argv + 2, &options)) return 2;
+    return Check(options);
+  }
+  UsageError(L"no command %ls", command);
+  PrintUsage();
+  return 2;
+}

@@ -1,0 +1,139 @@
+// Parsing the release tool's command lines.
+#include "release/options.h"
+
+#include <wchar.h>
+
+#include "app/config.h"
+#include "platform/files.h"
+#include "release/output.h"
+
+// A folder or program named on the command line, as a full path.
+static int FullPath(const wchar_t* given, std::wstring* out) {
+  wchar_t full[PATH_CAPACITY];
+  if (given[0] == L'\0' || !ResolveFullPath(given, full, PATH_CAPACITY)) {
+    UsageError(L"cannot use the path \"%ls\"", given);
+    return 0;
+  }
+  // A trailing backslash (as in "feed\") would double in every joined path.
+  size_t length = wcslen(full);
+  if (length > 3 && full[length - 1] == L'\\') full[length - 1] = L'\0';
+  *out = full;
+  return 1;
+}
+
+// The value after an option: 0 when the command line ends first.
+static int TakeValue(int count, wchar_t** arguments, int* i, const wchar_t** value) {
+  if (*i + 1 >= count) {
+    UsageError(L"%ls needs a value", arguments[*i]);
+    return 0;
+  }
+  *i += 1;
+  *value = arguments[*i];
+  return 1;
+}
+
+// A single-valued option given once at most.
+static int TakeOnce(int count, wchar_t** arguments, int* i, std::wstring* out, int as_path) {
+  const wchar_t* option = arguments[*i];
+  if (!out->empty()) {
+    UsageError(L"%ls is given twice", option);
+    return 0;
+  }
+  const wchar_t* value = nullptr;
+  if (!TakeValue(count, arguments, i, &value)) return 0;
+  if (as_path) return FullPath(value, out);
+  if (value[0] == L'\0') {
+    UsageError(L"%ls needs a value", option);
+    return 0;
+  }
+  *out = value;
+  return 1;
+}
+
+static int IsOption(const wchar_t* argument) {
+  return argument[0] == L'-' && argument[1] == L'-';
+}
+
+int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
+  std::vector<const wchar_t*> positional;
+  int have_diff_args = 0;
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* argument = arguments[i];
+    int ok = 1;
+    if (wcscmp(argument, L"--from") == 0) {
+      const wchar_t* value = nullptr;
+      std::wstring folder;
+      ok = TakeValue(count, arguments, &i, &value) && FullPath(value, &folder);
+      if (ok) options->from.push_back(folder);
+    } else if (wcscmp(argument, L"--diff-tool") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->diff_tool, 1);
+    } else if (wcscmp(argument, L"--diff-args") == 0) {
+      const wchar_t* value = nullptr;
+      ok = !have_diff_args && TakeValue(count, arguments, &i, &value);
+      if (!ok && have_diff_args) UsageError(L"--diff-args is given twice");
+      if (ok) options->diff_args = value;
+      have_diff_args = 1;
+    } else if (wcscmp(argument, L"--patch-tool") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
+    } else if (wcscmp(argument, L"--version") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->version, 0);
+    } else if (IsOption(argument)) {
+      UsageError(L"pack has no option %ls", argument);
+      ok = 0;
+    } else {
+      positional.push_back(argument);
+    }
+    if (!ok) return 0;
+  }
+  if (positional.size() != 2) {
+    UsageError(L"pack takes a client folder and a feed folder");
+    return 0;
+  }
+  if (!FullPath(positional[0], &options->client) || !FullPath(positional[1], &options->feed)) return 0;
+  if (!options->from.empty() && options->diff_tool.empty()) {
+    UsageError(L"--from needs --diff-tool: the program that makes the patches");
+    return 0;
+  }
+  if (have_diff_args && options->diff_tool.empty()) {
+    UsageError(L"--diff-args needs --diff-tool");
+    return 0;
+  }
+  return 1;
+}
+
+int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
+  std::vector<const wchar_t*> positional;
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* argument = arguments[i];
+    int ok = 1;
+    if (wcscmp(argument, L"--client") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->client, 1);
+    } else if (wcscmp(argument, L"--patch-tool") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
+    } else if (IsOption(argument)) {
+      UsageError(L"check has no option %ls", argument);
+      ok = 0;
+    } else {
+      positional.push_back(argument);
+    }
+    if (!ok) return 0;
+  }
+  if (positional.size() != 1) {
+    UsageError(L"check takes one feed folder or feed address");
+    return 0;
+  }
+  if (wcsncmp(positional[0], L"https://", 8) == 0 || wcsncmp(positional[0], L"http://", 7) == 0) {
+    options->over_https = 1;
+    options->feed = positional[0];
+    return 1;
+  }
+  return FullPath(positional[0], &options->feed);
+}
+
+void PrintUsage() {
+  UsageError(L"usage:");
+  UsageError(L"  Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...");
+  UsageError(L"      [--diff-tool <exe>] [--diff-args \"<text>\"] [--patch-tool <hpatchz.exe>] [--version <text>]");
+  UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
+  UsageError(L"      [--patch-tool <hpatchz.exe>]");
+}

@@ -1,0 +1,38 @@
+// The release tool's command lines.
+//
+//   Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...
+//       [--diff-tool <exe> [--diff-args "<text>"]] [--patch-tool <hpatchz.exe>] [--version <text>]
+//   Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]
+//       [--patch-tool <hpatchz.exe>]
+//
+// Every folder and program is turned into a full path against the current
+// folder. A command line that breaks these forms is a usage error (exit 2).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct PackOptions {
+  std::wstring client;               // the client folder to publish
+  std::wstring feed;                 // the feed folder to make or update
+  std::vector<std::wstring> from;    // older client folders that get patches, first ones first
+  std::wstring diff_tool;            // makes patches; needed with --from
+  std::wstring diff_args;            // put before the diff tool's three paths, as written
+  std::wstring patch_tool;           // when set, every new patch is applied once and checked
+  std::wstring version;              // the manifest's "version", empty for none
+};
+
+struct CheckOptions {
+  std::wstring feed;        // a feed folder (full path) or an https:// feed address
+  int over_https = 0;       // 1 when feed is an address
+  std::wstring client;      // when set, the plan for this install folder is shown
+  std::wstring patch_tool;  // when set, patches whose base is at hand are applied
+};
+
+// Parse the arguments after the command word. 0 after a usage error has
+// been printed.
+int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options);
+int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options);
+
+// Prints the usage text to the standard error stream.
+void PrintUsage();

@@ -1,0 +1,239 @@
+// Packing a release, in order: check the inputs (nothing is written when one
+// is refused), store the files and make the patches in the work folder,
+// check that no input changed meanwhile, then publish: blobs first and
+// manifest.ini last, by one rename, so that a feed synced in the same order
+// is never seen half published.
+#include "release/pack.h"
+
+#include <wchar.h>
+
+#include <map>
+
+#include "app/config.h"
+#include "engine/file_table.h"
+#include "engine/manifest.h"
+#include "engine/plan.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "release/blob_store.h"
+#include "release/client_folder.h"
+#include "release/manifest_writer.h"
+#include "release/output.h"
+#include "release/patches.h"
+#include "release/progress.h"
+#include "transfer/digest.h"
+
+namespace {
+
+// What the feed's current manifest says of a file: a hint that spares
+// copying a file already in the store.
+struct Listed {
+  std::wstring sha256;
+  uint64_t size;
+};
+
+// Lower-case ASCII, so that names find each other as the updater compares them.
+std::wstring Folded(const std::wstring& name) {
+  std::wstring out = name;
+  for (wchar_t& c : out) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return out;
+}
+
+// A path inside (or equal to) folder, compared without regard to case.
+int IsWithin(const std::wstring& path, const std::wstring& folder) {
+  std::wstring p = Folded(path), f = Folded(folder);
+  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
+}
+
+// Reads the current manifest of the feed, when there is one, with the
+// updater's own reader: its files by name.
+std::map<std::wstring, Listed> ReadListedFiles(const std::wstring& feed) {
+  std::map<std::wstring, Listed> listed;
+  std::wstring path = feed + L"\\manifest.ini";
+  if (!IsRegularFile(path.c_str())) return listed;
+  CopyInto(config.manifest_path, path.c_str());
+  uint64_t count = 0;
+  if (!ReadManifestNumber(L"release", L"count", &count) || count > MAX_FILES) return listed;
+  for (uint64_t n = 0; n < count; ++n) {
+    wchar_t section[64], name[NAME_CAPACITY], sha256[DIGEST_CAPACITY];
+    FormatInto(section, L"file.%llu", static_cast<unsigned long long>(n));
+    ReadManifestText(section, L"name", name, NAME_CAPACITY);
+    ReadManifestText(section, L"sha256", sha256, DIGEST_CAPACITY);
+    uint64_t size = 0;
+    if (IsSha256Hex(sha256) && ReadManifestNumber(section, L"size", &size)) listed[Folded(name)] = {sha256, size};
+  }
+  return listed;
+}
+
+// The bytes of a small file, or an empty text when it cannot be read.
+std::string ReadSmallFile(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = OpenForHashing(path.c_str());
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char chunk[65536];
+  uint32_t got = 0;
+  while (ReadChunk(file, chunk, sizeof chunk, &got) && got > 0 && bytes.size() < 4 * 1048576) bytes.append(chunk, got);
+  CloseFile(file);
+  return bytes;
+}
+
+// Every input that can be judged before anything is written.
+int CheckInputs(const PackOptions& options, std::vector<ClientFile>* files) {
+  int ok = ListClientFolder(options.client, files);
+  if (IsWithin(options.feed, options.client)) {
+    Problem(L"%ls: the feed folder must not lie inside the client folder", options.feed.c_str());
+    ok = 0;
+  }
+  for (const std::wstring& from : options.from) {
+    uint32_t attributes = FileAttributes(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Problem(L"%ls: --from names no folder", from.c_str());
+      ok = 0;
+    }
+  }
+  if (!options.diff_tool.empty() && !IsRegularFile(options.diff_tool.c_str())) {
+    Problem(L"%ls: --diff-tool names no program", options.diff_tool.c_str());
+    ok = 0;
+  }
+  if (!options.patch_tool.empty() && !IsRegularFile(options.patch_tool.c_str())) {
+    Problem(L"%ls: --patch-tool names no program", options.patch_tool.c_str());
+    ok = 0;
+  }
+  if (!options.version.empty() && !IsVersionText(options.version)) {
+    Problem(L"--version \"%ls\": a version is 1 to 64 printable ASCII characters without a blank or quote at either end",
+            options.version.c_str());
+    ok = 0;
+  }
+  return ok;
+}
+
+// Hashes every client file and stores its bytes, one read per file.
+int StoreFiles(BlobStore* store, const std::map<std::wstring, Listed>& listed, std::vector<ClientFile>* files,
+               std::vector<uint64_t>* stamps) {
+  uint64_t total = 0;
+  for (const ClientFile& file : *files) total += file.size;
+  ProgressBegin(L"hashing and storing", total);
+  int ok = 1;
+  for (ClientFile& file : *files) {
+    uint64_t size = 0, time = 0;
+    FileStamp(file.path.c_str(), &size, &time);
+    stamps->push_back(time);
+    std::wstring known;
+    auto hint = listed.find(Folded(file.name));
+    if (hint != listed.end() && hint->second.size == file.size) {
+      uint64_t found = 0;
+      std::wstring blob = StorePath(*store, L"files", hint->second.sha256);
+      if (FileSizeFromAttributes(blob.c_str(), &found) && found == file.size) known = hint->second.sha256;
+    }
+    if (!StoreClientFile(store, known, &file)) {
+      ok = 0;
+      break;
+    }
+  }
+  ProgressEnd();
+  return ok;
+}
+
+// A client file that changed after it was read would be published with
+// bytes it no longer has; such a file is refused.
+int NothingChanged(const std::vector<ClientFile>& files, const std::vector<uint64_t>& stamps) {
+  int ok = 1;
+  for (size_t i = 0; i < files.size(); ++i) {
+    uint64_t size = 0, time = 0;
+    if (!FileStamp(files[i].path.c_str(), &size, &time) || size != files[i].size || time != stamps[i]) {
+      Problem(L"%ls: changed while it was packed; pack again when it is final", files[i].name.c_str());
+      ok = 0;
+    }
+  }
+  return ok;
+}
+
+// Writes manifest.ini through a temporary name in the work folder, flushed,
+// and one rename over the old one. Writes nothing when the bytes are equal.
+int PublishManifest(const BlobStore& store, const std::string& text, int* changed) {
+  std::wstring target = store.feed + L"\\manifest.ini";
+  *changed = ReadSmallFile(target) != text;
+  if (!*changed) return 1;
+  std::wstring made = store.work + L"\\manifest.ini";
+  HANDLE file = CreateNewFile(made.c_str());
+  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+           FlushFile(file);
+  CloseFile(file);
+  if (ok) ok = MoveOverExisting(made.c_str(), target.c_str());
+  if (!ok) Problem(L"%ls: cannot be written", target.c_str());
+  return ok;
+}
+
+// What clients of each older release will download, with the patch the
+// updater would choose for each of their files.
+void PrintSummary(const std::vector<ClientFile>& files, const std::vector<std::vector<MadePatch>>& patches,
+                  const std::vector<OlderClient>& olders) {
+  uint64_t total = 0;
+  for (const ClientFile& file : files) total += file.size;
+  Say(L"release: %u files, %ls (%llu bytes)", static_cast<unsigned>(files.size()), Bytes(total).c_str(),
+      static_cast<unsigned long long>(total));
+  for (const OlderClient& older : olders) {
+    uint64_t download = 0;
+    unsigned current = 0, patched = 0, whole = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const ClientFile& file = files[i];
+      if (older.sha256[i] == file.sha256 && older.size[i] == file.size) {
+        ++current;
+        continue;
+      }
+      uint64_t chosen = file.size;
+      PatchSection section;
+      CopyInto(section.path, L"");
+      for (const MadePatch& patch : patches[i]) {
+        CopyInto(section.base_sha256, patch.base_sha256.c_str());
+        CopyInto(section.sha256, patch.sha256.c_str());
+        section.size = patch.size;
+        if (!older.sha256[i].empty() && PatchBeats(&section, older.sha256[i].c_str(), chosen)) chosen = patch.size;
+      }
+      if (chosen < file.size) {
+        ++patched;
+      } else {
+        ++whole;
+      }
+      download += chosen;
+    }
+    Say(L"clients of %ls: download %ls of %ls (%.1f%%): %u current, %u by patch, %u whole", older.folder.c_str(),
+        Bytes(download).c_str(), Bytes(total).c_str(), total > 0 ? 100.0 * download / total : 0.0, current, patched,
+        whole);
+  }
+}
+
+}  // namespace
+
+int Pack(const PackOptions& options) {
+  std::vector<ClientFile> files;
+  if (!CheckInputs(options, &files)) {
+    Say(L"nothing was written");
+    return 1;
+  }
+  if (!options.patch_tool.empty()) NoteUnpinnedPatchTool(options.patch_tool);
+  std::map<std::wstring, Listed> listed = ReadListedFiles(options.feed);
+  BlobStore store;
+  std::vector<uint64_t> stamps;
+  std::vector<std::vector<MadePatch>> patches;
+  std::vector<OlderClient> olders;
+  int ok = OpenBlobStore(options.feed, &store) && StoreFiles(&store, listed, &files, &stamps) &&
+           MakePatches(options, &store, files, &patches, &olders) && NothingChanged(files, stamps);
+  int changed = 0;
+  size_t new_blobs = store.pending.size();
+  if (ok) {
+    std::string text = ManifestText(files, patches, options.version);
+    ok = PublishBlobs(&store) && PublishManifest(store, text, &changed);
+  }
+  CloseBlobStore(&store, ok);
+  if (!ok) {
+    Say(L"the release was not published: manifest.ini is unchanged");
+    return 1;
+  }
+  Say(L"%ls: %u new blobs, manifest.ini %ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),
+      changed ? L"written" : L"unchanged");
+  PrintSummary(files, patches, olders);
+  return 0;
+}

@@ -1,0 +1,182 @@
+// Making and proving patches.
+#include "release/patches.h"
+
+#include "app/config.h"
+#include "engine/file_table.h"
+#include "engine/manifest.h"
+#include "engine/staging.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/text.h"
+#include "release/front_end.h"
+#include "release/output.h"
+#include "release/progress.h"
+#include "transfer/digest.h"
+
+// Hashes one older file with progress; 0 when it cannot be read.
+static int FeedProgress(void*, const void*, uint32_t count) {
+  ProgressAdd(count);
+  return 1;
+}
+
+// Runs the diff tool: "<tool>" <args> "<old>" "<new>" "<patch>", the way
+// HDiffPatch's hdiffz takes them, from folder, and waits for it.
+static int RunDiffTool(const PackOptions& options, const std::wstring& folder, const std::wstring& old_file,
+                       const std::wstring& new_file, const std::wstring& patch_file, uint32_t* exit_code) {
+  std::wstring command = L"\"" + options.diff_tool + L"\" ";
+  if (!options.diff_args.empty()) command += options.diff_args + L" ";
+  command += L"\"" + old_file + L"\" \"" + new_file + L"\" \"" + patch_file + L"\"";
+  std::vector<wchar_t> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  PROCESS_INFORMATION process;
+  if (!StartHiddenProcess(options.diff_tool.c_str(), line.data(), folder.c_str(), &process)) return 0;
+  WaitForProcessEnd(&process);
+  *exit_code = 1;  // an exit code that cannot be read counts as a failure
+  QueryExitCode(&process, exit_code);
+  CloseProcessHandles(&process);
+  return 1;
+}
+
+int RebuildsTarget(const std::wstring& patch_tool, const std::wstring& old_file, const std::wstring& patch_file,
+                   const std::wstring& rebuilt, const std::wstring& folder, const std::wstring& target_sha256,
+                   uint64_t target_size, const std::wstring& label) {
+  // The updater's own start of the tool, on a row that names the old file
+  // and the output; folder stands for the install folder as its current
+  // folder.
+  static FileEntry row;
+  row = FileEntry();
+  CopyInto(row.target_path, old_file.c_str());
+  CopyInto(row.new_path, rebuilt.c_str());
+  CopyInto(config.install_dir, folder.c_str());
+  ClearReported();
+  int ran = RunPatchTool(patch_tool.c_str(), &row, patch_file.c_str());
+  int rebuilds = ran && VerifyFile(rebuilt.c_str(), target_sha256.c_str(), target_size);
+  DeleteOneFile(rebuilt.c_str());
+  if (!ran) {
+    Problem(L"%ls: the patch tool failed; the updater would say %ls", label.c_str(), QuotedReport().c_str());
+  } else if (!rebuilds) {
+    Problem(L"%ls: the patch tool ended well but did not rebuild the file (other bytes); the updater would refuse it",
+            label.c_str());
+  }
+  return rebuilds;
+}
+
+void NoteUnpinnedPatchTool(const std::wstring& patch_tool) {
+  if (CheckPatchTool(patch_tool.c_str())) return;
+  Note(L"%ls is not the hpatchz.exe build that the released updater accepts (SHA-256 %ls); players need that build",
+       patch_tool.c_str(), PATCH_TOOL_SHA256);
+}
+
+static int HasPatchFor(const std::vector<MadePatch>& list, const std::wstring& base) {
+  for (const MadePatch& patch : list) {
+    if (patch.base_sha256 == base) return 1;
+  }
+  return 0;
+}
+
+// The digests of an older client's copies of the release files.
+static int HashOlderClient(const std::wstring& folder, const std::vector<ClientFile>& release, OlderClient* older) {
+  std::vector<ClientFile> found;
+  if (!ListOlderClient(folder, release, &found)) return 0;
+  older->folder = folder;
+  older->sha256.assign(release.size(), L"");
+  older->size.assign(release.size(), 0);
+  uint64_t total = 0;
+  for (const ClientFile& file : found) {
+    uint64_t size = 0;
+    if (FileSizeFromAttributes(file.path.c_str(), &size)) total += size;
+  }
+  ProgressBegin(L"hashing the older client", total);
+  size_t at = 0;
+  for (const ClientFile& file : found) {
+    while (release[at].name != file.name) ++at;
+    wchar_t digest[DIGEST_CAPACITY];
+    uint64_t count = 0;
+    if (!HashFileFeeding(file.path.c_str(), digest, &count, FeedProgress, nullptr)) {
+      ProgressEnd();
+      Problem(L"%ls: cannot be read", file.path.c_str());
+      return 0;
+    }
+    older->sha256[at] = digest;
+    older->size[at] = count;
+  }
+  ProgressEnd();
+  return 1;
+}
+
+// One patch from an older file to a release file. 1 when it is made and
+// kept or dropped for its size; 0 after a problem.
+static int MakeOnePatch(const PackOptions& options, BlobStore* store, const ClientFile& file, const std::wstring& old_path,
+                        const std::wstring& base, std::vector<MadePatch>* list) {
+  uint64_t size_before = 0, time_before = 0, size_after = 0, time_after = 0;
+  FileStamp(old_path.c_str(), &size_before, &time_before);
+  std::wstring made = WorkPath(store, L"patch");
+  std::wstring label = file.name + L" from " + old_path;
+  Say(L"diffing %ls", label.c_str());
+  uint32_t exit_code = 1;
+  // The tools run from the feed folder rather than the work folder: wine
+  // may still hold a finished child's current folder open for a moment, and
+  // the work folder is removed at the end.
+  if (!RunDiffTool(options, store->feed, old_path, CurrentBlobPath(*store, L"files", file.sha256), made, &exit_code)) {
+    Problem(L"%ls: cannot start the diff tool", options.diff_tool.c_str());
+    return 0;
+  }
+  if (exit_code != 0) {
+    DeleteOneFile(made.c_str());
+    Problem(L"%ls: the diff tool ended with exit code %lu", label.c_str(), static_cast<unsigned long>(exit_code));
+    return 0;
+  }
+  wchar_t digest[DIGEST_CAPACITY];
+  uint64_t size = 0;
+  if (!HashFile(made.c_str(), digest, &size)) {
+    Problem(L"%ls: the diff tool ended well but wrote no patch", label.c_str());
+    return 0;
+  }
+  if (size >= file.size) {
+    DeleteOneFile(made.c_str());
+    Note(L"%ls: the patch (%llu bytes) is not smaller than the file; those clients get it whole", label.c_str(),
+         static_cast<unsigned long long>(size));
+    return 1;
+  }
+  if (!options.patch_tool.empty() && !RebuildsTarget(options.patch_tool, old_path, made, WorkPath(store, L"rebuilt"),
+                                                     store->feed, file.sha256, file.size, label)) {
+    DeleteOneFile(made.c_str());
+    return 0;
+  }
+  if (!FileStamp(old_path.c_str(), &size_after, &time_after) || size_after != size_before || time_after != time_before) {
+    DeleteOneFile(made.c_str());
+    Problem(L"%ls: changed while it was packed", old_path.c_str());
+    return 0;
+  }
+  if (!AdoptBlob(store, L"patches", made, digest, size)) return 0;
+  MadePatch patch;
+  patch.base_sha256 = base;
+  patch.sha256 = digest;
+  patch.size = size;
+  list->push_back(patch);
+  return 1;
+}
+
+int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<ClientFile>& release,
+                std::vector<std::vector<MadePatch>>* patches, std::vector<OlderClient>* olders) {
+  patches->assign(release.size(), std::vector<MadePatch>());
+  for (const std::wstring& folder : options.from) {
+    OlderClient older;
+    if (!HashOlderClient(folder, release, &older)) return 0;
+    for (size_t i = 0; i < release.size(); ++i) {
+      const std::wstring& base = older.sha256[i];
+      const ClientFile& file = release[i];
+      if (base.empty() || (base == file.sha256 && older.size[i] == file.size)) continue;
+      std::vector<MadePatch>& list = (*patches)[i];
+      if (HasPatchFor(list, base)) continue;
+      if (list.size() >= MAX_PATCHES_PER_FILE) {
+        Note(L"%ls: has %llu patches already; clients of %ls get it whole", file.name.c_str(),
+             static_cast<unsigned long long>(MAX_PATCHES_PER_FILE), folder.c_str());
+        continue;
+      }
+      if (!MakeOnePatch(options, store, file, folder + L"\\" + file.name, base, &list)) return 0;
+    }
+    olders->push_back(older);
+  }
+  return 1;
+}
