@@ -46,11 +46,8 @@ struct Blob {
   std::wstring local;    // where its bytes are on this machine, once checked good
 };
 
-// The check's own folder for fetched files, removed at the end, and the
-// folder for temporary files that holds it (where tools are started from,
-// so that no child holds the work folder as its current folder).
+// The check's own folder for fetched files, removed at the end.
 std::wstring work_folder;
-std::wstring temp_folder;
 
 std::wstring Quote(const wchar_t* message) {
   return std::wstring(L"\"") + message + L"\"";
@@ -412,7 +409,7 @@ void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<R
       }
       wchar_t rebuilt_name[64];
       FormatInto(rebuilt_name, L"rebuilt-%d-%u", n, m);
-      if (RebuildsTarget(patch_tool, base, blob->local, work_folder + L"\\" + rebuilt_name, temp_folder,
+      if (RebuildsTarget(patch_tool, base, blob->local, work_folder + L"\\" + rebuilt_name, ToolFolder(),
                          entry.sha256, entry.size, label)) {
         Say(L"  %ls: rebuilds %ls from %ls", label, entry.name, base.c_str());
         ++applied;
@@ -514,7 +511,6 @@ int Check(const CheckOptions& options) {
     return 1;
   }
   FormatInto(folder, L"%ls\\quenfar8-check-%lu", temp, static_cast<unsigned long>(CurrentProcessId()));
-  temp_folder = temp;
   work_folder = folder;
   if (!CreateFolder(folder)) {
     Problem(L"%ls: cannot make this folder for temporary files", folder);

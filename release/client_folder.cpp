@@ -56,13 +56,13 @@ int NameLess(const std::wstring& a, const std::wstring& b) {
 // it is passed over or refused (refusals are printed and counted in *bad).
 static int TakeEntry(const FolderEntry& entry, int* bad) {
   if (IsUpdaterOwn(entry.name, entry.attributes)) return 0;
-  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    Problem(L"%ls: a subfolder; the updater places files only directly in the install folder", entry.name);
+  if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    Problem(L"%ls: a link, not a regular file", entry.name);
     ++*bad;
     return 0;
   }
-  if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    Problem(L"%ls: a link, not a regular file", entry.name);
+  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    Problem(L"%ls: a subfolder; the updater places files only directly in the install folder", entry.name);
     ++*bad;
     return 0;
   }

@@ -199,9 +199,9 @@ void PrintSummary(const std::vector<ClientFile>& files, const std::vector<std::v
       }
       download += chosen;
     }
-    Say(L"clients of %ls: download %ls of %ls (%.1f%%): %u current, %u by patch, %u whole", older.folder.c_str(),
-        Bytes(download).c_str(), Bytes(total).c_str(), total > 0 ? 100.0 * download / total : 0.0, current, patched,
-        whole);
+    Say(L"clients of %ls: download %ls (%llu bytes) of %llu bytes, %.1f%%: %u current, %u by patch, %u whole",
+        older.folder.c_str(), Bytes(download).c_str(), static_cast<unsigned long long>(download),
+        static_cast<unsigned long long>(total), total > 0 ? 100.0 * download / total : 0.0, current, patched, whole);
   }
 }
 

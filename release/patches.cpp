@@ -1,6 +1,8 @@
 // Making and proving patches.
 #include "release/patches.h"
 
+#include <algorithm>
+
 #include "app/config.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
@@ -19,6 +21,12 @@ static int FeedProgress(void*, const void*, uint32_t count) {
   return 1;
 }
 
+std::wstring ToolFolder() {
+  wchar_t temp[PATH_CAPACITY];
+  if (!TemporaryFolder(temp, PATH_CAPACITY)) return L"";
+  return temp;
+}
+
 // Runs the diff tool: "<tool>" <args> "<old>" "<new>" "<patch>", the way
 // HDiffPatch's hdiffz takes them, from folder, and waits for it.
 static int RunDiffTool(const PackOptions& options, const std::wstring& folder, const std::wstring& old_file,
@@ -29,7 +37,7 @@ static int RunDiffTool(const PackOptions& options, const std::wstring& folder, c
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(L'\0');
   PROCESS_INFORMATION process;
-  if (!StartHiddenProcess(options.diff_tool.c_str(), line.data(), folder.c_str(), &process)) return 0;
+  if (!StartHiddenProcess(options.diff_tool.c_str(), line.data(), folder.empty() ? nullptr : folder.c_str(), &process)) return 0;
   WaitForProcessEnd(&process);
   *exit_code = 1;  // an exit code that cannot be read counts as a failure
   QueryExitCode(&process, exit_code);
@@ -65,13 +73,6 @@ void NoteUnpinnedPatchTool(const std::wstring& patch_tool) {
   if (CheckPatchTool(patch_tool.c_str())) return;
   Note(L"%ls is not the hpatchz.exe build that the released updater accepts (SHA-256 %ls); players need that build",
        patch_tool.c_str(), PATCH_TOOL_SHA256);
-}
-
-static int HasPatchFor(const std::vector<MadePatch>& list, const std::wstring& base) {
-  for (const MadePatch& patch : list) {
-    if (patch.base_sha256 == base) return 1;
-  }
-  return 0;
 }
 
 // The digests of an older client's copies of the release files.
@@ -114,10 +115,7 @@ static int MakeOnePatch(const PackOptions& options, BlobStore* store, const Clie
   std::wstring label = file.name + L" from " + old_path;
   Say(L"diffing %ls", label.c_str());
   uint32_t exit_code = 1;
-  // The tools run from the feed folder rather than the work folder: wine
-  // may still hold a finished child's current folder open for a moment, and
-  // the work folder is removed at the end.
-  if (!RunDiffTool(options, store->feed, old_path, CurrentBlobPath(*store, L"files", file.sha256), made, &exit_code)) {
+  if (!RunDiffTool(options, ToolFolder(), old_path, CurrentBlobPath(*store, L"files", file.sha256), made, &exit_code)) {
     Problem(L"%ls: cannot start the diff tool", options.diff_tool.c_str());
     return 0;
   }
@@ -139,7 +137,7 @@ static int MakeOnePatch(const PackOptions& options, BlobStore* store, const Clie
     return 1;
   }
   if (!options.patch_tool.empty() && !RebuildsTarget(options.patch_tool, old_path, made, WorkPath(store, L"rebuilt"),
-                                                     store->feed, file.sha256, file.size, label)) {
+                                                     ToolFolder(), file.sha256, file.size, label)) {
     DeleteOneFile(made.c_str());
     return 0;
   }
@@ -160,6 +158,9 @@ static int MakeOnePatch(const PackOptions& options, BlobStore* store, const Clie
 int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<ClientFile>& release,
                 std::vector<std::vector<MadePatch>>* patches, std::vector<OlderClient>* olders) {
   patches->assign(release.size(), std::vector<MadePatch>());
+  // Bases already diffed per file, kept or not: a second older client with
+  // the same bytes needs no second run of the differ.
+  std::vector<std::vector<std::wstring>> tried(release.size());
   for (const std::wstring& folder : options.from) {
     OlderClient older;
     if (!HashOlderClient(folder, release, &older)) return 0;
@@ -168,12 +169,13 @@ int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<
       const ClientFile& file = release[i];
       if (base.empty() || (base == file.sha256 && older.size[i] == file.size)) continue;
       std::vector<MadePatch>& list = (*patches)[i];
-      if (HasPatchFor(list, base)) continue;
+      if (std::find(tried[i].begin(), tried[i].end(), base) != tried[i].end()) continue;
       if (list.size() >= MAX_PATCHES_PER_FILE) {
         Note(L"%ls: has %llu patches already; clients of %ls get it whole", file.name.c_str(),
              static_cast<unsigned long long>(MAX_PATCHES_PER_FILE), folder.c_str());
         continue;
       }
+      tried[i].push_back(base);
       if (!MakeOnePatch(options, store, file, folder + L"\\" + file.name, base, &list)) return 0;
     }
     olders->push_back(older);

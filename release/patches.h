@@ -47,3 +47,9 @@ int RebuildsTarget(const std::wstring& patch_tool, const std::wstring& old_file,
 // Prints a note when the patch tool is not the build the released updater
 // pins: patches it proves may still be right, but players need that build.
 void NoteUnpinnedPatchTool(const std::wstring& patch_tool);
+
+// The current folder for the tools the release tool starts: the folder for
+// temporary files. Not a folder the tool removes: wine may hold a finished
+// child's current folder for a moment, and removing it then fails. Empty
+// (the tool's own current folder) when there is none.
+std::wstring ToolFolder();

@@ -247,6 +247,16 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
                         [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
+bool MakeUnixCopy(const std::wstring& source, const std::wstring& target) {
+  std::wstring command = L"cp \"" + Wide(UnixPath(source)) + L"\" \"" + Wide(UnixPath(target)) + L"\"";
+  size_t slash = target.rfind(L'\\');
+  std::wstring folder = target.substr(0, slash), name = target.substr(slash + 1);
+  return RunUnixProgram(L"Z:\\bin\\cp", command, [&] {
+    std::vector<std::wstring> names = ListFolder(folder);
+    return std::find(names.begin(), names.end(), name) != names.end();
+  });
+}
+
 // Whether anything is listed at path (a live link to a folder included).
 static bool Listed(const std::wstring& path) {
   WIN32_FIND_DATAW data;

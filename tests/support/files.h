@@ -72,3 +72,8 @@ class HeldFile {
 // folder as a folder with the reparse-point bit; a link to a file looks
 // like the file itself.
 bool MakeUnixLink(const std::wstring& target, const std::wstring& link);
+
+// Copies source to target through the build machine's own cp, so that
+// target may differ from a name in its folder only in case (which wine's
+// own calls would take for the same file). Both paths must lie on drive Z:.
+bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);

@@ -1,0 +1,230 @@
+// The release tool's check command: every problem of a manifest in one run,
+// with the section, the key and the player's message; broken files and
+// patches in a feed folder and over HTTPS; the plan for an install folder;
+// patches applied. And a player's updater refuses what check refuses.
+#include <gtest/gtest.h>
+
+#include "support/feed.h"
+#include "support/messages.h"
+#include "tests/release/publishing.h"
+
+namespace {
+
+// Releases 1.0 and 1.1 packed into one feed folder (below root, or below
+// the HTTPS test server's root when over_https).
+struct PackedFeed {
+  SampleReleases releases;
+  std::wstring root, c10, c11, feed;
+  std::string url;  // the feed's address when it is served
+  TestFeed server;
+
+  explicit PackedFeed(bool over_https = false, const std::wstring& suffix = L"") {
+    root = FreshTestFolder(suffix);
+    c10 = Join(root, L"1.0");
+    c11 = Join(root, L"1.1");
+    feed = Join(root, L"feed");
+    if (over_https) {
+      EXPECT_TRUE(server.Load());
+      std::string name = "check-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+      feed = server.Folder(name);
+      url = server.Url(name);
+    }
+    WriteClient(c10, releases.v10);
+    WriteClient(c11, releases.v11);
+    EXPECT_EQ(Pack(c10, feed, L"--version 1.0").exit_code, 0u);
+    EXPECT_EQ(Pack(c11, feed, L"--version 1.1 " + From(c10)).exit_code, 0u);
+  }
+
+  // The address or the folder, for check and the updater.
+  std::wstring Source() const { return url.empty() ? feed : Wide(url); }
+
+  std::wstring Blob(const std::string& name) const {
+    return Join(feed, L"files\\" + Wide(DigestOf(releases.v11.at(name))));
+  }
+  std::wstring DataPatch() const {
+    return Join(feed, L"patches\\" +
+                          Wide(DigestOf(MakeTestPatch(releases.v10.at("data.pak"), releases.v11.at("data.pak")))));
+  }
+
+  // The player's updater on a 1.0 client of this feed: its result and
+  // whether the install folder is untouched.
+  InstallFolder::Result UpdateOldClient(bool* untouched) const {
+    InstallFolder install(Join(root, L"install"));
+    WriteClient(install.dir(), releases.v10);
+    EXPECT_TRUE(CopyFileW(TestPatchTool().c_str(), install.Path(L"hpatchz.exe").c_str(), FALSE));
+    std::wstring arguments = L"/quiet";
+    if (url.empty()) {
+      arguments += L" /package " + Quoted(feed);
+    } else {
+      install.WriteFeed(url);
+    }
+    StampedTree before = StampedSnapshot(install.dir());
+    InstallFolder::Result result = install.Update(arguments);
+    StampedTree after = StampedSnapshot(install.dir());
+    *untouched = true;
+    for (const auto& entry : before) {
+      if (entry.first.compare(0, 16, ".quenfar8-update") == 0) continue;
+      *untouched = *untouched && after.count(entry.first) && after[entry.first] == entry.second;
+    }
+    for (const auto& entry : after) {
+      if (entry.first.compare(0, 16, ".quenfar8-update") != 0) *untouched = *untouched && before.count(entry.first);
+    }
+    return result;
+  }
+};
+
+TEST(Check, AcceptsAPackedFeedFromItsFolderAndOverHttps) {
+  for (bool over_https : {false, true}) {
+    PackedFeed packed(over_https, over_https ? L"https" : L"folder");
+    ToolRun run = Check(packed.Source());
+    EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+    EXPECT_TRUE(run.Lines("problem: ").empty()) << run.out;
+    EXPECT_TRUE(run.HasLine({"no problems"})) << run.out;
+    EXPECT_TRUE(run.HasLine({"manifest.ini: 4 files; 5 files and patches named"})) << run.out;
+  }
+}
+
+TEST(Check, ReportsEveryProblemOfTheManifestWithItsSectionKeyAndMessage) {
+  PackedFeed packed;
+  std::string text = ReadBytes(Join(packed.feed, L"manifest.ini"));
+  auto replace = [&](const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+  };
+  // [file.0] data.pak, [file.1] music.ogg, [file.2] Quenfar8.exe, [file.3] readme.txt
+  replace("format=1", "format=2");
+  replace("name=music.ogg", "name=aux.ogg");
+  replace("sha256=" + DigestOf(packed.releases.v11.at("readme.txt")), "sha256=ABC");
+  replace("size=" + std::to_string(packed.releases.v11.at("readme.txt").size()), "size=-1");
+  replace("name=data.pak", "name=README.TXT");
+  replace("base_sha256=", "base_sha256=X");
+  WriteBytes(Join(packed.feed, L"manifest.ini"), text);
+
+  ToolRun run = Check(packed.feed);
+  EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+  const std::vector<std::vector<std::string>> kExpected = {
+      {"[release] format", "\"2\"", kUnsupported},
+      {"[file.1] name", "aux.ogg", "device name", kBadEntry},
+      {"[file.3] sha256", "\"ABC\"", "64 lowercase", kBadEntry},
+      {"[file.3] size", "\"-1\"", kBadEntry},
+      {"[file.3] name", "readme.txt", "repeats [file.0]", kDuplicate},
+      {"[patch.0.0] base_sha256", kBadPatch},
+  };
+  for (const auto& pieces : kExpected) EXPECT_TRUE(run.HasLine(pieces)) << pieces[0] << "\n" << run.out;
+  EXPECT_EQ(run.Lines("problem: ").size(), kExpected.size()) << run.out;
+
+  // Another file with a bad "full" and a manifest without the game.
+  text = ReadBytes(Join(packed.feed, L"manifest.ini"));
+  replace("name=Quenfar8.exe", "name=Game.exe");
+  replace("full=files/" + DigestOf(packed.releases.v11.at("Quenfar8.exe")), "full=/files/../x");
+  WriteBytes(Join(packed.feed, L"manifest.ini"), text);
+  run = Check(packed.feed);
+  EXPECT_TRUE(run.HasLine({"[file.2] full", "\"/files/../x\"", "remote path rule", kBadEntry})) << run.out;
+  EXPECT_TRUE(run.HasLine({"no [file.N] is named exactly Quenfar8.exe", kLaunchNotListed})) << run.out;
+}
+
+// One way a feed's files break after packing, and the problem check names.
+struct Breakage {
+  const char* what;
+  void (*spoil)(const PackedFeed& packed);
+  std::vector<std::string> said;
+};
+
+const Breakage kBreakages[] = {
+    {"blob removed", [](const PackedFeed& p) { DeleteFileW(p.Blob("music.ogg").c_str()); }, {"[file.1] full"}},
+    {"blob truncated", [](const PackedFeed& p) { WriteBytes(p.Blob("music.ogg"), "short"); }, {"[file.1] full"}},
+    {"blob changed",
+     [](const PackedFeed& p) {
+       std::string bytes = ReadBytes(p.Blob("music.ogg"));
+       bytes[1000] ^= 1;
+       WriteBytes(p.Blob("music.ogg"), bytes);
+     },
+     {"[file.1] full", "its SHA-256 is"}},
+    {"patch removed", [](const PackedFeed& p) { DeleteFileW(p.DataPatch().c_str()); }, {"[patch.0.0] path"}},
+};
+
+TEST(Check, FindsEveryBrokenFileAndTheUpdaterRefusesTheFeed) {
+  for (bool over_https : {false, true}) {
+    for (const Breakage& breakage : kBreakages) {
+      std::string label = std::string(breakage.what) + (over_https ? " over HTTPS" : " in a folder");
+      PackedFeed packed(over_https, Wide(breakage.what) + (over_https ? L"-https" : L""));
+      breakage.spoil(packed);
+      ToolRun run = Check(packed.Source());
+      EXPECT_EQ(run.exit_code, 1u) << label << "\n" << Printed(run);
+      std::vector<std::string> pieces = breakage.said;
+      pieces.push_back(kDownloadCheck);
+      EXPECT_TRUE(run.HasLine(pieces)) << label << "\n" << run.out;
+      if (over_https && std::string(breakage.what) != "blob changed") {
+        EXPECT_TRUE(run.HasLine({kDownloadFailed, kDownloadCheck})) << label << "\n" << run.out;
+      }
+      EXPECT_EQ(run.Lines("problem: ").size(), 1u) << label << "\n" << run.out;
+
+      bool untouched = false;
+      InstallFolder::Result result = packed.UpdateOldClient(&untouched);
+      EXPECT_EQ(result.outcome.exit_code, 1u) << label;
+      EXPECT_TRUE(untouched) << label;
+      ASSERT_FALSE(result.log.empty()) << label;
+      EXPECT_EQ(result.log.back(), kDownloadCheck) << label;
+    }
+  }
+}
+
+TEST(Check, ShowsThePlanForAnInstallFolderAndChangesNothing) {
+  PackedFeed packed;
+  StampedTree before = StampedSnapshot(packed.c10);
+  ToolRun run = Check(packed.feed, L"--client " + Quoted(packed.c10));
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  std::string patch = MakeTestPatch(packed.releases.v10.at("data.pak"), packed.releases.v11.at("data.pak"));
+  uint64_t fetch = patch.size() + packed.releases.v11.at("readme.txt").size() + packed.releases.v11.at("music.ogg").size();
+  const std::vector<std::vector<std::string>> kPlan = {
+      {"  data.pak: patch [patch.0.0] patches/" + DigestOf(patch)},
+      {"  music.ogg: whole file files/" + DigestOf(packed.releases.v11.at("music.ogg"))},
+      {"  Quenfar8.exe: current"},
+      {"  readme.txt: whole file files/"},
+      {"the updater would fetch", "in 3 files (" + std::to_string(fetch) + " bytes)"},
+      {"free on the client's volume"},
+  };
+  for (const auto& pieces : kPlan) EXPECT_TRUE(run.HasLine(pieces)) << pieces[0] << "\n" << run.out;
+  EXPECT_TRUE(StampedSnapshot(packed.c10) == before);
+  EXPECT_FALSE(Exists(Join(packed.c10, L".quenfar8-update")));
+}
+
+TEST(Check, AppliesEveryPatchWhoseBaseIsAtHand) {
+  PackedFeed packed;
+  // In the feed folder, release 1.0's data file is the patch's base.
+  ToolRun run = Check(packed.feed, L"--patch-tool " + Quoted(TestPatchTool()));
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"[patch.0.0]: rebuilds data.pak from", "\\files\\" + DigestOf(packed.releases.v10.at("data.pak"))}))
+      << run.out;
+  EXPECT_TRUE(run.HasLine({"patches applied: 1; without a base file at hand: 0"})) << run.out;
+
+  // A tool that writes other bytes than the patch asks for is caught.
+  {
+    ScopedEnv lie(L"QUENFAR8_TEST_PATCH_MODE", L"lie");
+    run = Check(packed.feed, L"--patch-tool " + Quoted(TestPatchTool()));
+    EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+    EXPECT_TRUE(run.HasLine({"problem: [patch.0.0]", "did not rebuild"})) << run.out;
+  }
+
+  // Over HTTPS the base comes from an install folder.
+  PackedFeed served(true, L"https");
+  run = Check(served.Source(), L"--client " + Quoted(served.c10) + L" --patch-tool " + Quoted(TestPatchTool()));
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"[patch.0.0]: rebuilds data.pak from " + Utf8(Join(served.c10, L"data.pak"))})) << run.out;
+}
+
+TEST(Check, AFeedWithoutItsManifest) {
+  std::wstring folder = FreshTestFolder();
+  ToolRun run = Check(folder);
+  EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"problem: manifest.ini", kNoPackageFile})) << run.out;
+
+  TestFeed server;
+  ASSERT_TRUE(server.Load());
+  run = Check(Wide(server.Url("no-such-feed")));
+  EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"problem: manifest.ini", kDownloadFailed})) << run.out;
+}
+
+}  // namespace
