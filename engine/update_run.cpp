@@ -9,6 +9,7 @@
 #include "engine/file_table.h"
 #include "engine/manifest.h"
 #include "engine/plan.h"
+#include "engine/signature.h"
 #include "engine/staging.h"
 #include "transfer/fetch.h"
 
@@ -39,7 +40,11 @@ static int ReadAndPlanEntries(uint64_t* staging_total) {
 int RunUpdate() {
   // The fetcher reports its own failure; the run adds nothing to it.
   if (!FetchFile(L"manifest.ini", config.manifest_path, 0)) return 0;
+  // With a publisher key built in, nothing in the manifest is read before
+  // its signature holds, and an older release is refused after its header.
+  if (SignedReleases() && !CheckManifestSignature()) return 0;
   if (!ReadManifestHeader()) return 0;
+  if (SignedReleases() && !CheckReleaseSerial()) return 0;
   SetProgressRange(entry_count);
   uint64_t staging_total = 0;
   if (!ReadAndPlanEntries(&staging_total)) return 0;
@@ -49,6 +54,7 @@ int RunUpdate() {
   ReportStatus(kApplying);
   if (!CommitFiles()) return 0;
   if (!VerifyInstalled()) return 0;
+  if (SignedReleases()) RecordReleaseSerial();
   ReportStatus(kReady);
   return 1;
 }

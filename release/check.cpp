@@ -12,6 +12,7 @@
 #include "engine/file_table.h"
 #include "engine/manifest.h"
 #include "engine/plan.h"
+#include "engine/signature.h"
 #include "engine/staging.h"
 #include "engine/update_run.h"
 #include "platform/files.h"
@@ -85,9 +86,50 @@ const wchar_t kRemoteRule[] =
     L"breaks the remote path rule (1 to 240 characters of a-z 0-9 - . /, not beginning with '/', no \"..\")";
 const wchar_t kDigestRule[] = L"is not 64 lowercase hexadecimal digits";
 
+// The signature line and the serial, as an updater built with the key
+// judges them; without a key, only whether the manifest looks signed.
+void CheckSignature(const std::wstring& manifest, const std::string& public_key) {
+  unsigned char key[64] = {};
+  if (public_key.empty()) {
+    if (CheckSignedFile(manifest.c_str(), nullptr) == SignatureFault::None) {
+      Note(L"manifest.ini ends with a signature line; give --public-key to check it");
+    }
+    return;
+  }
+  DecodePublicKey(public_key.c_str(), key);
+  std::wstring refused = Quote(BAD_SIGNATURE_MESSAGE);
+  switch (CheckSignedFile(manifest.c_str(), key)) {
+    case SignatureFault::None:
+      Say(L"manifest.ini: signed by this key");
+      break;
+    case SignatureFault::NoLine:
+      Problem(L"manifest.ini: its last line is no signature line (\";signature=\", 128 lowercase hexadecimal digits, "
+              L"CR LF, nothing after it); an updater built with this key says %ls",
+              refused.c_str());
+      break;
+    case SignatureFault::Mismatch:
+      Problem(L"manifest.ini: the signature is not this key's over these bytes (another key signed it, or the "
+              L"manifest changed after signing); an updater built with this key says %ls",
+              refused.c_str());
+      break;
+    case SignatureFault::Unreadable:
+      Problem(L"manifest.ini: cannot be read");
+      break;
+  }
+  uint64_t serial = 0;
+  if (ReadManifestNumber(L"release", L"serial", &serial) && serial != 0) {
+    Say(L"manifest.ini: serial %llu", static_cast<unsigned long long>(serial));
+  } else {
+    Problem(L"manifest.ini [release] serial: \"%ls\" is not a number from 1 to 2^40; an updater built with a key "
+            L"says %ls",
+            ReadText(L"release", L"serial", 32).c_str(), Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
+  }
+}
+
 // [release]: format, count and launch, each judged on its own. Returns the
 // count when it is usable, else 0.
 int CheckHeader() {
+  int problems_before = ProblemCount();
   ClearReported();
   ReadManifestHeader();
   uint64_t format = 0, count = 0;
@@ -107,7 +149,7 @@ int CheckHeader() {
   }
   // The updater's reader itself must agree; a refusal that none of the
   // tests above explains would still be one.
-  if (!Reported().empty() && ProblemCount() == 0) {
+  if (!Reported().empty() && ProblemCount() == problems_before) {
     Problem(L"manifest.ini [release]: the updater refuses it: %ls", QuotedReport().c_str());
   }
   return usable ? static_cast<int>(count) : 0;
@@ -440,6 +482,7 @@ int CheckFeed(const CheckOptions& options) {
     return 1;
   }
   CopyInto(config.manifest_path, manifest.c_str());
+  CheckSignature(manifest, options.public_key);
   int count = CheckHeader();
   std::vector<Row> rows(count);
   int launch_listed = 0;
@@ -521,7 +564,7 @@ int Check(const CheckOptions& options) {
   if (code == 0) {
     Say(L"no problems: a player's updater accepts this feed");
   } else {
-    Say(L"%d problems", ProblemCount());
+    Say(ProblemCount() == 1 ? L"%d problem" : L"%d problems", ProblemCount());
   }
   return code;
 }

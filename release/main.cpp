@@ -1,11 +1,13 @@
 // Quenfar8Release.exe: the publishers' tool. It packs a client folder into a
-// feed and checks a feed the way a player's updater reads it.
+// feed, checks a feed the way a player's updater reads it, and makes the key
+// pair that signs releases.
 //
 // Exit codes: 0 success, 1 refused input or problems found, 2 a command
 // line it does not understand.
 #include <wchar.h>
 
 #include "release/check.h"
+#include "release/keygen.h"
 #include "release/options.h"
 #include "release/output.h"
 #include "release/pack.h"
@@ -25,6 +27,11 @@ int wmain(int argc, wchar_t** argv) {
     CheckOptions options;
     if (!ParseCheckOptions(argc - 2, argv + 2, &options)) return 2;
     return Check(options);
+  }
+  if (wcscmp(command, L"keygen") == 0) {
+    std::wstring key_file;
+    if (!ParseKeygenOptions(argc - 2, argv + 2, &key_file)) return 2;
+    return Keygen(key_file);
   }
   UsageError(L"no command %ls", command);
   PrintUsage();

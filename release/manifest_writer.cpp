@@ -28,12 +28,13 @@ static std::string Number(unsigned long long value) {
 }
 
 std::string ManifestText(const std::vector<ClientFile>& files, const std::vector<std::vector<MadePatch>>& patches,
-                         const std::wstring& version) {
+                         const std::wstring& version, uint64_t serial) {
   std::string out = "[release]\r\n";
   Line(&out, "format", "1");
   Line(&out, "count", Number(files.size()));
   Line(&out, "launch", "Quenfar8.exe");
   if (!version.empty()) Line(&out, "version", Ascii(version));
+  if (serial != 0) Line(&out, "serial", Number(serial));
   for (size_t n = 0; n < files.size(); ++n) {
     const ClientFile& file = files[n];
     out += "\r\n[file." + Number(n) + "]\r\n";

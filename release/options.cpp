@@ -4,6 +4,8 @@
 #include <wchar.h>
 
 #include "app/config.h"
+#include "engine/manifest.h"
+#include "engine/signature.h"
 #include "platform/files.h"
 #include "release/output.h"
 
@@ -77,6 +79,17 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
       ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
     } else if (wcscmp(argument, L"--version") == 0) {
       ok = TakeOnce(count, arguments, &i, &options->version, 0);
+    } else if (wcscmp(argument, L"--sign") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->sign_key, 1);
+    } else if (wcscmp(argument, L"--serial") == 0) {
+      const wchar_t* value = nullptr;
+      ok = options->serial == 0 && TakeValue(count, arguments, &i, &value);
+      if (ok && (!ParseManifestNumber(value, &options->serial) || options->serial == 0)) {
+        UsageError(L"--serial %ls: a serial is a number from 1 to 2^40", value);
+        ok = 0;
+      } else if (!ok && options->serial != 0) {
+        UsageError(L"--serial is given twice");
+      }
     } else if (IsOption(argument)) {
       UsageError(L"pack has no option %ls", argument);
       ok = 0;
@@ -98,6 +111,10 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
     UsageError(L"--diff-args needs --diff-tool");
     return 0;
   }
+  if (options->serial != 0 && options->sign_key.empty()) {
+    UsageError(L"--serial needs --sign: only a signed manifest carries a serial");
+    return 0;
+  }
   return 1;
 }
 
@@ -110,6 +127,19 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       ok = TakeOnce(count, arguments, &i, &options->client, 1);
     } else if (wcscmp(argument, L"--patch-tool") == 0) {
       ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
+    } else if (wcscmp(argument, L"--public-key") == 0) {
+      const wchar_t* value = nullptr;
+      ok = options->public_key.empty() && TakeValue(count, arguments, &i, &value);
+      unsigned char key[64];
+      if (ok) {
+        for (const wchar_t* c = value; *c != L'\0'; ++c) options->public_key += *c < 128 ? char(*c) : '?';
+        if (!DecodePublicKey(options->public_key.c_str(), key)) {
+          UsageError(L"--public-key: a public key is 128 lowercase hexadecimal digits, as keygen prints it");
+          ok = 0;
+        }
+      } else if (!options->public_key.empty()) {
+        UsageError(L"--public-key is given twice");
+      }
     } else if (IsOption(argument)) {
       UsageError(L"check has no option %ls", argument);
       ok = 0;
@@ -130,10 +160,20 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
   return FullPath(positional[0], &options->feed);
 }
 
+int ParseKeygenOptions(int count, wchar_t** arguments, std::wstring* key_file) {
+  if (count != 1 || IsOption(arguments[0])) {
+    UsageError(L"keygen takes the private key file to write");
+    return 0;
+  }
+  return FullPath(arguments[0], key_file);
+}
+
 void PrintUsage() {
   UsageError(L"usage:");
   UsageError(L"  Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...");
   UsageError(L"      [--diff-tool <exe>] [--diff-args \"<text>\"] [--patch-tool <hpatchz.exe>] [--version <text>]");
+  UsageError(L"      [--sign <private key file> [--serial <n>]]");
   UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
-  UsageError(L"      [--patch-tool <hpatchz.exe>]");
+  UsageError(L"      [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]");
+  UsageError(L"  Quenfar8Release.exe keygen <private key file>");
 }

@@ -2,12 +2,16 @@
 //
 //   Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...
 //       [--diff-tool <exe> [--diff-args "<text>"]] [--patch-tool <hpatchz.exe>] [--version <text>]
+//       [--sign <private key file> [--serial <n>]]
 //   Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]
-//       [--patch-tool <hpatchz.exe>]
+//       [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]
+//   Quenfar8Release.exe keygen <private key file>
 //
 // Every folder and program is turned into a full path against the current
 // folder. A command line that breaks these forms is a usage error (exit 2).
 #pragma once
+
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -20,6 +24,8 @@ struct PackOptions {
   std::wstring diff_args;            // put before the diff tool's three paths, as written
   std::wstring patch_tool;           // when set, every new patch is applied once and checked
   std::wstring version;              // the manifest's "version", empty for none
+  std::wstring sign_key;             // the private key file that signs, empty for an unsigned feed
+  uint64_t serial = 0;               // the serial asked for; 0: one more than the feed's
 };
 
 struct CheckOptions {
@@ -27,12 +33,14 @@ struct CheckOptions {
   int over_https = 0;       // 1 when feed is an address
   std::wstring client;      // when set, the plan for this install folder is shown
   std::wstring patch_tool;  // when set, patches whose base is at hand are applied
+  std::string public_key;   // when set, the signature is checked with this key (128 digits)
 };
 
 // Parse the arguments after the command word. 0 after a usage error has
 // been printed.
 int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options);
 int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options);
+int ParseKeygenOptions(int count, wchar_t** arguments, std::wstring* key_file);
 
 // Prints the usage text to the standard error stream.
 void PrintUsage();

@@ -5,6 +5,7 @@
 // is never seen half published.
 #include "release/pack.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include <map>
@@ -13,14 +14,17 @@
 #include "engine/file_table.h"
 #include "engine/manifest.h"
 #include "engine/plan.h"
+#include "engine/signature.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/client_folder.h"
+#include "release/key_file.h"
 #include "release/manifest_writer.h"
 #include "release/output.h"
 #include "release/patches.h"
 #include "release/progress.h"
+#include "release/signing.h"
 #include "transfer/digest.h"
 
 namespace {
@@ -47,26 +51,6 @@ int IsWithin(const std::wstring& path, const std::wstring& folder) {
   return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
 }
 
-// Reads the current manifest of the feed, when there is one, with the
-// updater's own reader: its files by name.
-std::map<std::wstring, Listed> ReadListedFiles(const std::wstring& feed) {
-  std::map<std::wstring, Listed> listed;
-  std::wstring path = feed + L"\\manifest.ini";
-  if (!IsRegularFile(path.c_str())) return listed;
-  CopyInto(config.manifest_path, path.c_str());
-  uint64_t count = 0;
-  if (!ReadManifestNumber(L"release", L"count", &count) || count > MAX_FILES) return listed;
-  for (uint64_t n = 0; n < count; ++n) {
-    wchar_t section[64], name[NAME_CAPACITY], sha256[DIGEST_CAPACITY];
-    FormatInto(section, L"file.%llu", static_cast<unsigned long long>(n));
-    ReadManifestText(section, L"name", name, NAME_CAPACITY);
-    ReadManifestText(section, L"sha256", sha256, DIGEST_CAPACITY);
-    uint64_t size = 0;
-    if (IsSha256Hex(sha256) && ReadManifestNumber(section, L"size", &size)) listed[Folded(name)] = {sha256, size};
-  }
-  return listed;
-}
-
 // The bytes of a small file, or an empty text when it cannot be read.
 std::string ReadSmallFile(const std::wstring& path) {
   std::string bytes;
@@ -79,9 +63,52 @@ std::string ReadSmallFile(const std::wstring& path) {
   return bytes;
 }
 
+// What the feed holds now: its manifest's bytes, files by name and serial.
+struct CurrentFeed {
+  std::string text;                      // manifest.ini as it is, empty for none
+  std::map<std::wstring, Listed> files;  // its files by name, case folded
+  uint64_t serial = 0;                   // its serial, 0 for none
+};
+
+// Reads the current manifest of the feed, when there is one, with the
+// updater's own reader.
+CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
+  CurrentFeed current;
+  std::wstring path = feed + L"\\manifest.ini";
+  if (!IsRegularFile(path.c_str())) return current;
+  current.text = ReadSmallFile(path);
+  CopyInto(config.manifest_path, path.c_str());
+  if (!ReadManifestNumber(L"release", L"serial", &current.serial)) current.serial = 0;
+  uint64_t count = 0;
+  if (!ReadManifestNumber(L"release", L"count", &count) || count > MAX_FILES) return current;
+  for (uint64_t n = 0; n < count; ++n) {
+    wchar_t section[64], name[NAME_CAPACITY], sha256[DIGEST_CAPACITY];
+    FormatInto(section, L"file.%llu", static_cast<unsigned long long>(n));
+    ReadManifestText(section, L"name", name, NAME_CAPACITY);
+    ReadManifestText(section, L"sha256", sha256, DIGEST_CAPACITY);
+    uint64_t size = 0;
+    if (IsSha256Hex(sha256) && ReadManifestNumber(section, L"size", &size)) current.files[Folded(name)] = {sha256, size};
+  }
+  return current;
+}
+
 // Every input that can be judged before anything is written.
-int CheckInputs(const PackOptions& options, std::vector<ClientFile>* files) {
+int CheckInputs(const PackOptions& options, const CurrentFeed& current, std::vector<ClientFile>* files, KeyPair* pair) {
   int ok = ListClientFolder(options.client, files);
+  if (!options.sign_key.empty()) {
+    // A key in the feed folder would be published with the next upload.
+    if (IsWithin(options.sign_key, options.feed)) {
+      Problem(L"%ls: the private key lies inside the feed folder; keep it where nothing is published", options.sign_key.c_str());
+      ok = 0;
+    } else if (!ReadKeyFile(options.sign_key, pair)) {
+      ok = 0;
+    }
+    if (options.serial != 0 && options.serial < current.serial) {
+      Problem(L"--serial %llu: the feed's current serial is %llu, and updaters that installed it refuse a lower one",
+              static_cast<unsigned long long>(options.serial), static_cast<unsigned long long>(current.serial));
+      ok = 0;
+    }
+  }
   if (IsWithin(options.feed, options.client)) {
     Problem(L"%ls: the feed folder must not lie inside the client folder", options.feed.c_str());
     ok = 0;
@@ -150,11 +177,36 @@ int NothingChanged(const std::vector<ClientFile>& files, const std::vector<uint6
   return ok;
 }
 
+// The manifest to publish. A signed one keeps the feed's serial when its
+// content is the same as the current manifest's and that one is signed by
+// this key (so packing again changes nothing); otherwise it takes the
+// serial asked for, or one more than the feed's. Empty after a problem.
+std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& current, const KeyPair& pair,
+                              const std::vector<ClientFile>& files, const std::vector<std::vector<MadePatch>>& patches,
+                              uint64_t* serial) {
+  *serial = 0;
+  if (options.sign_key.empty()) {
+    if (current.serial != 0 && current.text != UnsignedPart(current.text)) {
+      Note(L"the feed's current manifest is signed and this one is not: updaters built with a key refuse it");
+    }
+    return ManifestText(files, patches, options.version, 0);
+  }
+  uint64_t kept = options.serial != 0 ? options.serial : current.serial;
+  if (kept != 0 && kept == current.serial &&
+      UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept) &&
+      CheckSignedFile((options.feed + L"\\manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
+    *serial = kept;
+    return current.text;
+  }
+  *serial = options.serial != 0 ? options.serial : current.serial + 1;
+  return SignedManifest(ManifestText(files, patches, options.version, *serial), pair);
+}
+
 // Writes manifest.ini through a temporary name in the work folder, flushed,
 // and one rename over the old one. Writes nothing when the bytes are equal.
-int PublishManifest(const BlobStore& store, const std::string& text, int* changed) {
+int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed) {
   std::wstring target = store.feed + L"\\manifest.ini";
-  *changed = ReadSmallFile(target) != text;
+  *changed = current != text;
   if (!*changed) return 1;
   std::wstring made = store.work + L"\\manifest.ini";
   HANDLE file = CreateNewFile(made.c_str());
@@ -208,32 +260,37 @@ void PrintSummary(const std::vector<ClientFile>& files, const std::vector<std::v
 }  // namespace
 
 int Pack(const PackOptions& options) {
+  CurrentFeed current = ReadCurrentFeed(options.feed);
   std::vector<ClientFile> files;
-  if (!CheckInputs(options, &files)) {
+  KeyPair pair;
+  if (!CheckInputs(options, current, &files, &pair)) {
     Say(L"nothing was written");
     return 1;
   }
   if (!options.patch_tool.empty()) NoteUnpinnedPatchTool(options.patch_tool);
-  std::map<std::wstring, Listed> listed = ReadListedFiles(options.feed);
   BlobStore store;
   std::vector<uint64_t> stamps;
   std::vector<std::vector<MadePatch>> patches;
   std::vector<OlderClient> olders;
-  int ok = OpenBlobStore(options.feed, &store) && StoreFiles(&store, listed, &files, &stamps) &&
+  int ok = OpenBlobStore(options.feed, &store) && StoreFiles(&store, current.files, &files, &stamps) &&
            MakePatches(options, &store, files, &patches, &olders) && NothingChanged(files, stamps);
   int changed = 0;
+  uint64_t serial = 0;
   size_t new_blobs = store.pending.size();
   if (ok) {
-    std::string text = ManifestText(files, patches, options.version);
-    ok = PublishBlobs(&store) && PublishManifest(store, text, &changed);
+    std::string text = ManifestToPublish(options, current, pair, files, patches, &serial);
+    ok = !text.empty() && PublishBlobs(&store) && PublishManifest(store, current.text, text, &changed);
   }
+  memset(pair.private_key, 0, sizeof pair.private_key);
   CloseBlobStore(&store, ok);
   if (!ok) {
     Say(L"the release was not published: manifest.ini is unchanged");
     return 1;
   }
-  Say(L"%ls: %u new blobs, manifest.ini %ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),
-      changed ? L"written" : L"unchanged");
+  wchar_t signed_as[64] = L"";
+  if (serial != 0) FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
+  Say(L"%ls: %u new blobs, manifest.ini %ls%ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),
+      changed ? L"written" : L"unchanged", signed_as);
   PrintSummary(files, patches, olders);
   return 0;
 }
