@@ -257,6 +257,15 @@ bool MakeUnixCopy(const std::wstring& source, const std::wstring& target) {
   });
 }
 
+bool RunUnixProducing(const std::wstring& program, const std::wstring& command, const std::wstring& produced) {
+  return RunUnixProgram(program.c_str(), command, [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    return GetFileAttributesExW(produced.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0;
+  });
+}
+
+std::string UnixPathOf(const std::wstring& windows_path) { return UnixPath(windows_path); }
+
 // Whether anything is listed at path (a live link to a folder included).
 static bool Listed(const std::wstring& path) {
   WIN32_FIND_DATAW data;

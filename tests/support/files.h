@@ -77,3 +77,11 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link);
 // target may differ from a name in its folder only in case (which wine's
 // own calls would take for the same file). Both paths must lie on drive Z:.
 bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);
+
+// Runs one of the build machine's own programs (program is its path on
+// drive Z:, command its whole command line with Unix paths) and waits until
+// the file produced exists and is not empty, for at most 30 s.
+bool RunUnixProducing(const std::wstring& program, const std::wstring& command, const std::wstring& produced);
+
+// The Unix path of a path on drive Z:.
+std::string UnixPathOf(const std::wstring& windows_path);

@@ -48,7 +48,9 @@ bool IsRunFolderName(const std::wstring& name) {
 std::vector<std::wstring> InstallFolder::RunFolders() const {
   std::vector<std::wstring> folders;
   for (const std::wstring& name : ListFolder(WorkFolder())) {
-    if (name != L"updater.lock") folders.push_back(Join(WorkFolder(), name));
+    // The work folder also holds the lock and, with a publisher key, the
+    // release serial's record: files, never run folders.
+    if (IsFolder(Join(WorkFolder(), name))) folders.push_back(Join(WorkFolder(), name));
   }
   return folders;
 }
