@@ -60,20 +60,41 @@ int ReadManifestNumber(const wchar_t* section, const wchar_t* key, uint64_t* val
   return ParseManifestNumber(text, value);
 }
 
-int ReadManifestHeader() {
+extern const wchar_t LAUNCH_EXECUTABLE[] = L"Quenfar8.exe";
+
+int ReadSupportedFormat() {
   uint64_t format = 0;
-  if (!ReadManifestNumber(L"release", L"format", &format) || format != 1) {
+  return ReadManifestNumber(L"release", L"format", &format) && format == 1;
+}
+
+int ReadEntryCount(uint64_t* count) {
+  return ReadManifestNumber(L"release", L"count", count) && *count >= 1 && *count <= MAX_FILES;
+}
+
+int IsLaunchExecutable(const wchar_t* launch) {
+  return wcscmp(launch, LAUNCH_EXECUTABLE) == 0;
+}
+
+int ReadPatchCount(const wchar_t* section, uint32_t* patch_count) {
+  uint64_t patches = 0;
+  if (!ReadManifestNumber(section, L"patches", &patches) || patches > MAX_PATCHES_PER_FILE) return 0;
+  *patch_count = static_cast<uint32_t>(patches);
+  return 1;
+}
+
+int ReadManifestHeader() {
+  if (!ReadSupportedFormat()) {
     ReportStatus(UNSUPPORTED_MANIFEST_MESSAGE);
     return 0;
   }
   uint64_t count = 0;
-  if (!ReadManifestNumber(L"release", L"count", &count) || count < 1 || count > MAX_FILES) {
+  if (!ReadEntryCount(&count)) {
     ReportStatus(UNSUPPORTED_MANIFEST_MESSAGE);
     return 0;
   }
   entry_count = static_cast<int32_t>(count);
   ReadManifestText(L"release", L"launch", config.launch_name, NAME_CAPACITY);
-  if (wcscmp(config.launch_name, L"Quenfar8.exe") != 0) {
+  if (!IsLaunchExecutable(config.launch_name)) {
     ReportStatus(BAD_LAUNCH_MESSAGE);
     return 0;
   }
@@ -104,6 +125,11 @@ static int IsDeviceStem(const wchar_t* name) {
   return 0;
 }
 
+int IsUpdaterProgramName(const wchar_t* name) {
+  // The updater and its patch tool are never replaced by an update.
+  return EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.exe") || EqualsIgnoringAsciiCase(name, L"hpatchz.exe");
+}
+
 NameFault FindNameFault(const wchar_t* name) {
   size_t length = wcslen(name);
   if (length < 1 || length > 120) return NameFault::Length;
@@ -114,10 +140,7 @@ NameFault FindNameFault(const wchar_t* name) {
     if (!IsNameCharacter(name[i])) return NameFault::Character;
   }
   if (IsDeviceStem(name)) return NameFault::DeviceName;
-  // The updater and its patch tool are never replaced by an update.
-  if (EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.exe") || EqualsIgnoringAsciiCase(name, L"hpatchz.exe")) {
-    return NameFault::UpdaterOwnFile;
-  }
+  if (IsUpdaterProgramName(name)) return NameFault::UpdaterOwnFile;
   return NameFault::None;
 }
 
@@ -129,18 +152,15 @@ int IsAcceptedFileName(const wchar_t* name) {
 static int HasValidValues(const wchar_t* section, FileEntry* row, const wchar_t* full, uint32_t* patch_count) {
   if (!IsSha256Hex(row->sha256)) return 0;
   if (!ReadManifestNumber(section, L"size", &row->size)) return 0;
-  uint64_t patches = 0;
-  if (!ReadManifestNumber(section, L"patches", &patches) || patches > MAX_PATCHES_PER_FILE) return 0;
-  if (!IsRemotePath(full)) return 0;
-  *patch_count = static_cast<uint32_t>(patches);
-  return 1;
+  if (!ReadPatchCount(section, patch_count)) return 0;
+  return IsRemotePath(full);
 }
 
-static int IsDuplicateOfEarlierRow(int32_t n) {
+int32_t EarlierRowOfSameName(int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
-    if (EqualsIgnoringAsciiCase(file_table[i].name, file_table[n].name)) return 1;
+    if (EqualsIgnoringAsciiCase(file_table[i].name, file_table[n].name)) return i;
   }
-  return 0;
+  return -1;
 }
 
 int ReadFileEntry(int32_t n, wchar_t* full, uint32_t* patch_count) {
@@ -154,7 +174,7 @@ int ReadFileEntry(int32_t n, wchar_t* full, uint32_t* patch_count) {
     ReportStatus(BAD_ENTRY_MESSAGE);
     return 0;
   }
-  if (IsDuplicateOfEarlierRow(n)) {
+  if (EarlierRowOfSameName(n) >= 0) {
     ReportStatus(DUPLICATE_ENTRY_MESSAGE);
     return 0;
   }

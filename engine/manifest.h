@@ -28,6 +28,21 @@ int ReadManifestNumber(const wchar_t* section, const wchar_t* key, uint64_t* val
 // The number rule on a text already read.
 int ParseManifestNumber(const wchar_t* text, uint64_t* value);
 
+// The game executable every manifest must launch and list: "Quenfar8.exe".
+extern const wchar_t LAUNCH_EXECUTABLE[];
+
+// The rules of single keys, each read from the manifest copy; silent. The
+// header and file-section steps below apply them, and the release tool
+// applies them one by one to name every key at fault.
+int ReadSupportedFormat();                                       // [release] format is 1
+int ReadEntryCount(uint64_t* count);                             // [release] count, 1 to 128
+int IsLaunchExecutable(const wchar_t* launch);                   // exactly "Quenfar8.exe"
+int ReadPatchCount(const wchar_t* section, uint32_t* patch_count);  // "patches", 0 to 32
+
+// The earlier row (0 to n - 1) whose name equals row n's without regard to
+// ASCII case, or -1.
+int32_t EarlierRowOfSameName(int32_t n);
+
 // Validates [release], sets entry_count and config.launch_name. On 0 the
 // message has been reported.
 int ReadManifestHeader();
@@ -39,6 +54,10 @@ int ReadFileEntry(int32_t n, wchar_t* full, uint32_t* patch_count);
 
 // The name rule for one manifest file name.
 int IsAcceptedFileName(const wchar_t* name);
+
+// 1 for the names of the updater and its patch tool, in any case: no
+// release may list them.
+int IsUpdaterProgramName(const wchar_t* name);
 
 // Which test of the name rule a name fails first, in the order the rule
 // applies them; None for an accepted name. The release tool names the

@@ -17,14 +17,16 @@ static const wchar_t kUnreadable[] = L"설치 파일을 읽지 못했습니다. 
 extern const wchar_t BAD_PATCH_MESSAGE[] = L"차등 패치 정보가 올바르지 않습니다.";
 static const wchar_t kNoSpace[] = L"패치 복원에 필요한 디스크 공간이 부족합니다.";
 
-// Room the run needs beyond what it stages: the log, the manifest copy and
-// the file system's own bookkeeping.
-static const uint64_t kSpareBytes = 16777216;
+extern const uint64_t SPARE_BYTES = 16777216;
 
 static void ComposePaths(FileEntry* row) {
   JoinPath(row->target_path, config.install_dir, row->name);
   FormatInto(row->new_path, L"%ls\\new\\%ls", config.run_dir, row->name);
   FormatInto(row->backup_path, L"%ls\\backup\\%ls", config.run_dir, row->name);
+}
+
+int ReadPatchSize(const wchar_t* section, uint64_t* size) {
+  return ReadManifestNumber(section, L"size", size) && *size != 0;
 }
 
 int ReadValidPatchSection(int32_t n, uint32_t m, PatchSection* patch) {
@@ -33,8 +35,8 @@ int ReadValidPatchSection(int32_t n, uint32_t m, PatchSection* patch) {
   ReadManifestText(section, L"base_sha256", patch->base_sha256, DIGEST_CAPACITY);
   ReadManifestText(section, L"sha256", patch->sha256, DIGEST_CAPACITY);
   ReadManifestText(section, L"path", patch->path, REMOTE_CAPACITY);
-  if (IsSha256Hex(patch->base_sha256) && IsSha256Hex(patch->sha256) &&
-      ReadManifestNumber(section, L"size", &patch->size) && patch->size != 0 && IsRemotePath(patch->path)) {
+  if (IsSha256Hex(patch->base_sha256) && IsSha256Hex(patch->sha256) && ReadPatchSize(section, &patch->size) &&
+      IsRemotePath(patch->path)) {
     return 1;
   }
   ReportStatus(BAD_PATCH_MESSAGE);
@@ -92,7 +94,7 @@ int PlanFileEntry(int32_t n, const wchar_t* full, uint32_t patch_count, uint64_t
 
 int CheckDiskSpace(uint64_t staging_total) {
   uint64_t free_bytes = 0;
-  if (!FreeBytesForUser(config.install_dir, &free_bytes) || free_bytes < staging_total + kSpareBytes) {
+  if (!FreeBytesForUser(config.install_dir, &free_bytes) || free_bytes < staging_total + SPARE_BYTES) {
     ReportStatus(kNoSpace);
     return 0;
   }

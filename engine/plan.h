@@ -13,6 +13,13 @@ struct PatchSection {
   uint64_t size;                         // byte count of the patch file
 };
 
+// Room a run needs beyond what it stages: the log, the manifest copy and
+// the file system's own bookkeeping (16 MiB).
+extern const uint64_t SPARE_BYTES;
+
+// A patch section's "size": a number from 1 to 2^40. Silent.
+int ReadPatchSize(const wchar_t* section, uint64_t* size);
+
 // What a [patch.N.M] section that breaks its rules reports.
 extern const wchar_t BAD_PATCH_MESSAGE[];
 

@@ -26,13 +26,13 @@ int Utf8FromText(const wchar_t* text, char* out, int room) {
   return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, room, nullptr, nullptr);
 }
 
-static wchar_t FoldAscii(wchar_t c) {
+wchar_t FoldAsciiCase(wchar_t c) {
   return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
 int EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   for (;; ++a, ++b) {
-    if (FoldAscii(*a) != FoldAscii(*b)) return 0;
+    if (FoldAsciiCase(*a) != FoldAsciiCase(*b)) return 0;
     if (*a == L'\0') return 1;
   }
 }

@@ -39,3 +39,6 @@ int Utf8FromText(const wchar_t* text, char* out, int room);
 // ASCII-only case folding: manifest names are compared this way, never by
 // the user's locale, so that the same manifest means the same everywhere.
 int EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
+
+// One character folded so: 'A' to 'Z' become 'a' to 'z', all else stays.
+wchar_t FoldAsciiCase(wchar_t c);

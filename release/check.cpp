@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "release/front_end.h"
 #include "release/output.h"
+#include "release/client_folder.h"
 #include "release/patches.h"
 #include "release/progress.h"
 #include "transfer/digest.h"
@@ -58,28 +59,6 @@ std::wstring ReadText(const wchar_t* section, const wchar_t* key, uint32_t capac
   std::vector<wchar_t> text(capacity);
   ReadManifestText(section, key, text.data(), capacity);
   return text.data();
-}
-
-const wchar_t* NameFaultText(NameFault fault) {
-  switch (fault) {
-    case NameFault::Length:
-      return L"is not 1 to 120 characters long";
-    case NameFault::DotLast:
-      return L"ends with '.'";
-    case NameFault::TwoDots:
-      return L"holds \"..\"";
-    case NameFault::DotFirst:
-      return L"begins with '.'";
-    case NameFault::Character:
-      return L"holds a character other than A-Z a-z 0-9 _ - .";
-    case NameFault::DeviceName:
-      return L"has a Windows device name before its first dot";
-    case NameFault::UpdaterOwnFile:
-      return L"is the updater's own file, which no release may replace";
-    case NameFault::None:
-      break;
-  }
-  return L"";
 }
 
 const wchar_t kRemoteRule[] =
@@ -132,20 +111,20 @@ int CheckHeader() {
   int problems_before = ProblemCount();
   ClearReported();
   ReadManifestHeader();
-  uint64_t format = 0, count = 0;
-  if (!ReadManifestNumber(L"release", L"format", &format) || format != 1) {
+  uint64_t count = 0;
+  if (!ReadSupportedFormat()) {
     Problem(L"manifest.ini [release] format: \"%ls\" is not 1; the updater says %ls",
             ReadText(L"release", L"format", 32).c_str(), Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
   }
-  int usable = ReadManifestNumber(L"release", L"count", &count) && count >= 1 && count <= MAX_FILES;
+  int usable = ReadEntryCount(&count);
   if (!usable) {
     Problem(L"manifest.ini [release] count: \"%ls\" is not a number from 1 to %d; the updater says %ls",
             ReadText(L"release", L"count", 32).c_str(), MAX_FILES, Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
   }
   std::wstring launch = ReadText(L"release", L"launch", NAME_CAPACITY);
-  if (launch != L"Quenfar8.exe") {
-    Problem(L"manifest.ini [release] launch: \"%ls\" is not exactly Quenfar8.exe; the updater says %ls",
-            launch.c_str(), Quote(BAD_LAUNCH_MESSAGE).c_str());
+  if (!IsLaunchExecutable(launch.c_str())) {
+    Problem(L"manifest.ini [release] launch: \"%ls\" is not exactly %ls; the updater says %ls", launch.c_str(),
+            LAUNCH_EXECUTABLE, Quote(BAD_LAUNCH_MESSAGE).c_str());
   }
   // The updater's reader itself must agree; a refusal that none of the
   // tests above explains would still be one.
@@ -168,8 +147,8 @@ void CheckRow(int n, Row* row) {
 
   NameFault fault = FindNameFault(entry.name);
   if (fault != NameFault::None) {
-    Problem(L"manifest.ini [%ls] name: \"%ls\" %ls; the updater says %ls", section, entry.name,
-            NameFaultText(fault), bad_entry.c_str());
+    Problem(L"manifest.ini [%ls] name: \"%ls\": %ls; the updater says %ls", section, entry.name,
+            DescribeNameFault(fault), bad_entry.c_str());
   }
   if (!IsSha256Hex(entry.sha256)) {
     Problem(L"manifest.ini [%ls] sha256: \"%ls\" %ls; the updater says %ls", section, entry.sha256, kDigestRule,
@@ -180,7 +159,8 @@ void CheckRow(int n, Row* row) {
     Problem(L"manifest.ini [%ls] size: \"%ls\" is not a number from 0 to 2^40; the updater says %ls", section,
             ReadText(section, L"size", 32).c_str(), bad_entry.c_str());
   }
-  if (!ReadManifestNumber(section, L"patches", &value) || value > MAX_PATCHES_PER_FILE) {
+  uint32_t patch_count = 0;
+  if (!ReadPatchCount(section, &patch_count)) {
     Problem(L"manifest.ini [%ls] patches: \"%ls\" is not a number from 0 to 32; the updater says %ls", section,
             ReadText(section, L"patches", 32).c_str(), bad_entry.c_str());
   }
@@ -188,13 +168,11 @@ void CheckRow(int n, Row* row) {
     Problem(L"manifest.ini [%ls] full: \"%ls\" %ls; the updater says %ls", section, row->full, kRemoteRule,
             bad_entry.c_str());
   }
-  for (int i = 0; i < n; ++i) {
-    if (file_table[i].name[0] != L'\0' && EqualsIgnoringAsciiCase(file_table[i].name, entry.name)) {
-      Problem(L"manifest.ini [%ls] name: \"%ls\" repeats [file.%d] (names are compared without regard to case); "
-              L"the updater says %ls",
-              section, entry.name, i, Quote(DUPLICATE_ENTRY_MESSAGE).c_str());
-      break;
-    }
+  int32_t earlier = EarlierRowOfSameName(n);
+  if (earlier >= 0) {
+    Problem(L"manifest.ini [%ls] name: \"%ls\" repeats [file.%d] (names are compared without regard to case); "
+            L"the updater says %ls",
+            section, entry.name, earlier, Quote(DUPLICATE_ENTRY_MESSAGE).c_str());
   }
   if (!row->valid && ProblemCount() == problems_before) {
     Problem(L"manifest.ini [%ls]: the updater refuses it: %ls", section, QuotedReport().c_str());
@@ -223,7 +201,7 @@ void CheckPatchSections(int n, Row* row) {
               bad.c_str());
     }
     uint64_t size = 0;
-    if (!ReadManifestNumber(section, L"size", &size) || size == 0) {
+    if (!ReadPatchSize(section, &size)) {
       Problem(L"manifest.ini [%ls] size: \"%ls\" is not a number from 1 to 2^40; the updater says %ls", section,
               ReadText(section, L"size", 32).c_str(), bad.c_str());
     }
@@ -407,7 +385,7 @@ void ShowClientPlan(const std::wstring& client, int count, const std::vector<Row
   }
   Say(L"the updater would fetch %ls in %u files (%llu bytes)", Bytes(fetch).c_str(), fetched,
       static_cast<unsigned long long>(fetch));
-  uint64_t needed = staging + 16777216;
+  uint64_t needed = staging + SPARE_BYTES;
   uint64_t free_bytes = 0;
   ClearReported();
   int room = CheckDiskSpace(staging);
@@ -488,10 +466,10 @@ int CheckFeed(const CheckOptions& options) {
   int launch_listed = 0;
   for (int n = 0; n < count; ++n) {
     CheckRow(n, &rows[n]);
-    if (wcscmp(file_table[n].name, L"Quenfar8.exe") == 0) launch_listed = 1;
+    if (wcscmp(file_table[n].name, LAUNCH_EXECUTABLE) == 0) launch_listed = 1;
   }
   if (count > 0 && !launch_listed) {
-    Problem(L"manifest.ini: no [file.N] is named exactly Quenfar8.exe; the updater says %ls",
+    Problem(L"manifest.ini: no [file.N] is named exactly %ls; the updater says %ls", LAUNCH_EXECUTABLE,
             Quote(LAUNCH_NOT_LISTED_MESSAGE).c_str());
   }
   for (int n = 0; n < count; ++n) {

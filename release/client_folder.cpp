@@ -11,17 +11,13 @@
 #include "release/output.h"
 #include "transfer/digest.h"
 
-// The launch executable the updater demands in every release.
-static const wchar_t kLaunchName[] = L"Quenfar8.exe";
-
 // Files of the install folder that belong to the updater, not to a release.
 static int IsUpdaterOwn(const wchar_t* name, uint32_t attributes) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EqualsIgnoringAsciiCase(name, L".quenfar8-update");
-  return EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.exe") ||
-         EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.ini") || EqualsIgnoringAsciiCase(name, L"hpatchz.exe");
+  return IsUpdaterProgramName(name) || EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.ini");
 }
 
-static const wchar_t* NameFaultText(NameFault fault) {
+const wchar_t* DescribeNameFault(NameFault fault) {
   switch (fault) {
     case NameFault::Length:
       return L"a name must have 1 to 120 characters";
@@ -36,20 +32,22 @@ static const wchar_t* NameFaultText(NameFault fault) {
     case NameFault::DeviceName:
       return L"a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9) before the first dot";
     case NameFault::UpdaterOwnFile:
-      return L"the updater's own file";
+      return L"the updater's own file, which no release may replace";
     case NameFault::None:
       break;
   }
   return L"";
 }
 
-static wchar_t FoldAscii(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+std::wstring FoldedName(const std::wstring& name) {
+  std::wstring out = name;
+  for (wchar_t& c : out) c = FoldAsciiCase(c);
+  return out;
 }
 
 int NameLess(const std::wstring& a, const std::wstring& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](wchar_t x, wchar_t y) { return FoldAscii(x) < FoldAscii(y); });
+                                      [](wchar_t x, wchar_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); });
 }
 
 // One entry of the client folder: 1 when it belongs in the release, 0 when
@@ -68,7 +66,7 @@ static int TakeEntry(const FolderEntry& entry, int* bad) {
   }
   NameFault fault = FindNameFault(entry.name);
   if (fault != NameFault::None) {
-    Problem(L"%ls: the updater refuses this name: %ls", entry.name, NameFaultText(fault));
+    Problem(L"%ls: the updater refuses this name: %ls", entry.name, DescribeNameFault(fault));
     ++*bad;
     return 0;
   }
@@ -115,16 +113,16 @@ int ListClientFolder(const std::wstring& folder, std::vector<ClientFile>* files)
   }
   int has_launch = 0;
   for (const ClientFile& file : *files) {
-    if (file.name == kLaunchName) {
+    if (file.name == LAUNCH_EXECUTABLE) {
       has_launch = 1;
-    } else if (EqualsIgnoringAsciiCase(file.name.c_str(), kLaunchName)) {
-      Problem(L"%ls: the game must be named exactly %ls, with that case", file.name.c_str(), kLaunchName);
+    } else if (EqualsIgnoringAsciiCase(file.name.c_str(), LAUNCH_EXECUTABLE)) {
+      Problem(L"%ls: the game must be named exactly %ls, with that case", file.name.c_str(), LAUNCH_EXECUTABLE);
       ++bad;
       has_launch = -1;
     }
   }
   if (has_launch == 0) {
-    Problem(L"%ls: no %ls; every release must hold the game", folder.c_str(), kLaunchName);
+    Problem(L"%ls: no %ls; every release must hold the game", folder.c_str(), LAUNCH_EXECUTABLE);
     ++bad;
   }
   return bad == 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/manifest.h"
+
 struct ClientFile {
   std::wstring name;    // the file's name in the folder, as the manifest will list it
   std::wstring path;    // its full path
@@ -29,3 +31,10 @@ int ListOlderClient(const std::wstring& folder, const std::vector<ClientFile>& r
 
 // Ordering of names without regard to ASCII case.
 int NameLess(const std::wstring& a, const std::wstring& b);
+
+// A name without regard to ASCII case, for finding names as the updater
+// compares them.
+std::wstring FoldedName(const std::wstring& name);
+
+// What a name that fails the name rule breaks, for a message.
+const wchar_t* DescribeNameFault(NameFault fault);

@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 
+#include "engine/manifest.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
 
@@ -32,7 +33,7 @@ std::string ManifestText(const std::vector<ClientFile>& files, const std::vector
   std::string out = "[release]\r\n";
   Line(&out, "format", "1");
   Line(&out, "count", Number(files.size()));
-  Line(&out, "launch", "Quenfar8.exe");
+  Line(&out, "launch", Ascii(LAUNCH_EXECUTABLE));
   if (!version.empty()) Line(&out, "version", Ascii(version));
   if (serial != 0) Line(&out, "serial", Number(serial));
   for (size_t n = 0; n < files.size(); ++n) {

@@ -36,18 +36,9 @@ struct Listed {
   uint64_t size;
 };
 
-// Lower-case ASCII, so that names find each other as the updater compares them.
-std::wstring Folded(const std::wstring& name) {
-  std::wstring out = name;
-  for (wchar_t& c : out) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
-  return out;
-}
-
 // A path inside (or equal to) folder, compared without regard to case.
 int IsWithin(const std::wstring& path, const std::wstring& folder) {
-  std::wstring p = Folded(path), f = Folded(folder);
+  std::wstring p = FoldedName(path), f = FoldedName(folder);
   return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
 }
 
@@ -87,7 +78,7 @@ CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
     ReadManifestText(section, L"name", name, NAME_CAPACITY);
     ReadManifestText(section, L"sha256", sha256, DIGEST_CAPACITY);
     uint64_t size = 0;
-    if (IsSha256Hex(sha256) && ReadManifestNumber(section, L"size", &size)) current.files[Folded(name)] = {sha256, size};
+    if (IsSha256Hex(sha256) && ReadManifestNumber(section, L"size", &size)) current.files[FoldedName(name)] = {sha256, size};
   }
   return current;
 }
@@ -148,7 +139,7 @@ int StoreFiles(BlobStore* store, const std::map<std::wstring, Listed>& listed, s
     FileStamp(file.path.c_str(), &size, &time);
     stamps->push_back(time);
     std::wstring known;
-    auto hint = listed.find(Folded(file.name));
+    auto hint = listed.find(FoldedName(file.name));
     if (hint != listed.end() && hint->second.size == file.size) {
       uint64_t found = 0;
       std::wstring blob = StorePath(*store, L"files", hint->second.sha256);
