@@ -36,6 +36,14 @@ prepare_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.quenfar8-prefix-2"
   fi
+  # This wine does not load the fonts that fonts-wine puts in its own data
+  # folder, and without Marlett the caption buttons draw as the letters
+  # "0 1 r": the prefix gets its own copy.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    mkdir -p "$fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  fi
 }
 
 start_wineserver() {

@@ -58,6 +58,28 @@ std::wstring ArtifactPath(const std::wstring& name) {
   return Join(folder, name);
 }
 
+struct Area {
+  const char* what;
+  HWND child;
+};
+
+// Saves a picture of the window among the test artifacts, and checks that
+// the saved file, as a viewer shows it, holds text in each area: what the
+// player sees, not merely what the window reports.
+void ExpectPictureShowsText(const UpdaterWindow& w, const std::wstring& name, const std::vector<Area>& areas) {
+  std::wstring path = ArtifactPath(name);
+  ASSERT_FALSE(SaveWindowPicture(w, path).pixels.empty()) << "no picture of the window was saved";
+  Picture shown;
+  ASSERT_TRUE(ViewPicture(path, &shown)) << "the saved picture cannot be read: " << Utf8(path);
+  for (const Area& area : areas) {
+    // Inside the control's border, which a broken picture may still show.
+    RECT inside = PictureRect(w.main, area.child);
+    InflateRect(&inside, -3, -3);
+    EXPECT_GE(TextPixels(shown, inside), kMinTextPixels)
+        << area.what << "'s area of the saved picture holds no text: " << Utf8(path);
+  }
+}
+
 // Closing and the start command are refused while the run is busy; the
 // window, its class and its children are laid out as designed.
 TEST(Window, LayoutAndTheBusyRun) {
@@ -112,7 +134,7 @@ TEST(Window, LayoutAndTheBusyRun) {
   EXPECT_EQ(low, 0);
   EXPECT_EQ(high, 100);
   EXPECT_EQ(ProgressPos(w.bar), 0);
-  SaveWindowPicture(w.main, ArtifactPath(L"window-during-run.bmp"));
+  ExpectPictureShowsText(w, L"window-during-run.bmp", {{"the status label", w.label}});
 
   // Busy: the close box, Alt+F4 and the start command change nothing.
   DWORD_PTR ignored = 0;
@@ -146,7 +168,8 @@ TEST(Window, StartGameAfterSuccess) {
   ProgressRange(w.bar, &low, &high);
   EXPECT_EQ(high, 2);
   EXPECT_EQ(ProgressPos(w.bar), 2);
-  SaveWindowPicture(w.main, ArtifactPath(L"window-after-success.bmp"));
+  ExpectPictureShowsText(w, L"window-after-success.bmp",
+                         {{"the status label", w.label}, {"the start button", w.button}});
 
   PostMessageW(w.main, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(w.button));
   DWORD exit_code = 99;

@@ -1,6 +1,6 @@
 // Used by the demo: waits for the updater's window to finish its run (the
-// start button enabled, or the time given passed), saves a picture of it,
-// prints the status line and closes the window.
+// start button enabled, or the time given passed), saves a picture of what
+// the screen shows of it, prints the status line and closes the window.
 //   window_shot <picture.bmp> <seconds>
 #include <windows.h>
 
@@ -36,9 +36,9 @@ int wmain(int argc, wchar_t** argv) {
         return GetTickCount() - quiet_since > 5000;
       },
       timeout_ms);
-  Sleep(300);  // let the last paint reach the screen
-  bool saved = SaveWindowPicture(window.main, argv[1]);
+  // The picture is taken once the last paint has reached the screen.
+  Picture picture = SaveWindowPicture(window, argv[1]);
   printf("%s\n", Utf8(WindowText(window.label)).c_str());
   PostMessageW(window.main, WM_CLOSE, 0, 0);
-  return saved ? 0 : 4;
+  return picture.pixels.empty() ? 4 : 0;
 }
