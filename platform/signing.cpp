@@ -34,12 +34,17 @@ static void CloseKey(BCRYPT_ALG_HANDLE provider, BCRYPT_KEY_HANDLE key) {
   if (provider != nullptr) BCryptCloseAlgorithmProvider(provider, 0);
 }
 
+// A public key blob for key.
+static void PublicBlob(const unsigned char public_key[64], P256Blob* blob) {
+  blob->header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+  blob->header.cbKey = 32;
+  memcpy(blob->x_y_d, public_key, 64);
+}
+
 int VerifyP256Signature(const unsigned char public_key[64], const unsigned char digest[32],
                         const unsigned char signature[64]) {
   P256Blob blob;
-  blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
-  blob.header.cbKey = 32;
-  memcpy(blob.x_y_d, public_key, 64);
+  PublicBlob(public_key, &blob);
   BCRYPT_ALG_HANDLE provider;
   BCRYPT_KEY_HANDLE key;
   int ok = OpenKey(&blob, BCRYPT_ECCPUBLIC_BLOB, sizeof blob.header + 64, &provider, &key);

@@ -1,6 +1,8 @@
 // The content-addressed blob store of a feed folder.
 #include "release/blob_store.h"
 
+#include <wchar.h>
+
 #include "app/config.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -25,21 +27,43 @@ static int EnsureFolder(BlobStore* store, const std::wstring& path) {
   return 0;
 }
 
+// A pack that was killed leaves its work folder, with copies of client
+// files, in the feed folder: it must not be uploaded.
+static void NoteLeftWorkFolders(const std::wstring& feed) {
+  FolderWalk walk;
+  if (BeginFolderWalk(feed.c_str(), &walk)) {
+    FolderEntry entry;
+    while (NextFolderEntry(&walk, &entry)) {
+      if (wcsncmp(entry.name, L".quenfar8-pack-", 15) == 0) {
+        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it, and never upload it", feed.c_str(),
+             entry.name);
+      }
+    }
+  }
+  EndFolderWalk(&walk);
+}
+
 int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
   store->feed = feed;
   if (!EnsureFolder(store, feed) || !EnsureFolder(store, feed + L"\\files") ||
       !EnsureFolder(store, feed + L"\\patches")) {
     return 0;
   }
-  wchar_t name[64];
-  FormatInto(name, L".quenfar8-pack-%lu", static_cast<unsigned long>(CurrentProcessId()));
-  std::wstring work = feed + L"\\" + name;
-  if (!CreateFolder(work.c_str())) {
-    Problem(L"%ls: cannot make the work folder", work.c_str());
-    return 0;
+  NoteLeftWorkFolders(feed);
+  // Named after the process, and after a counter too when an interrupted
+  // pack of an earlier process with the same id left its folder.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    wchar_t name[64];
+    FormatInto(name, attempt == 0 ? L".quenfar8-pack-%lu" : L".quenfar8-pack-%lu-%u",
+               static_cast<unsigned long>(CurrentProcessId()), attempt);
+    std::wstring work = feed + L"\\" + name;
+    if (CreateFolder(work.c_str())) {
+      store->work = work;
+      return 1;
+    }
   }
-  store->work = work;
-  return 1;
+  Problem(L"%ls: cannot make a work folder in it", feed.c_str());
+  return 0;
 }
 
 std::wstring WorkPath(BlobStore* store, const wchar_t* kind) {

@@ -87,8 +87,9 @@ void CheckSignature(const std::wstring& manifest, const std::string& public_key)
               refused.c_str());
       break;
     case SignatureFault::Mismatch:
-      Problem(L"manifest.ini: the signature is not this key's over these bytes (another key signed it, or the "
-              L"manifest changed after signing); an updater built with this key says %ls",
+      Problem(L"manifest.ini: the signature does not verify with this key over these bytes (another key signed it, "
+              L"the manifest changed after signing, or the digits given are no P-256 public key at all); an updater "
+              L"built with this key says %ls",
               refused.c_str());
       break;
     case SignatureFault::Unreadable:
@@ -314,7 +315,12 @@ void CheckFetchedBlob(Blob* blob, int index, int keep) {
   }
   wchar_t digest[DIGEST_CAPACITY];
   uint64_t size = 0;
-  if (!HashFileFeeding(local.c_str(), digest, &size, FeedProgress, nullptr) || blob->sha256 != digest) {
+  if (!HashFileFeeding(local.c_str(), digest, &size, FeedProgress, nullptr)) {
+    Problem(L"%ls (%ls): its download cannot be read back here", blob->remote.c_str(), blob->label.c_str());
+    DeleteOneFile(local.c_str());
+    return;
+  }
+  if (blob->sha256 != digest) {
     Problem(L"%ls (%ls): its SHA-256 is %ls, the manifest says %ls; the updater would stop with %ls",
             blob->remote.c_str(), blob->label.c_str(), digest, blob->sha256.c_str(), stop.c_str());
     DeleteOneFile(local.c_str());
@@ -396,8 +402,33 @@ void ShowClientPlan(const std::wstring& client, int count, const std::vector<Row
   if (!room) Problem(L"%ls: not enough free space; the updater says %ls", client.c_str(), QuotedReport().c_str());
 }
 
+// The base file with this digest in the feed, as files/<digest>: in a feed
+// folder where it lies, over HTTPS fetched into the work folder (its size
+// is not known, so any size is taken, and then its digest checked). Empty
+// when the feed has none.
+std::wstring BaseInFeed(const wchar_t* base_sha256, int over_https) {
+  std::wstring remote = std::wstring(L"files/") + base_sha256;
+  wchar_t digest[DIGEST_CAPACITY];
+  wchar_t source[PATH_CAPACITY];
+  std::wstring path;
+  if (!over_https) {
+    if (!PackageSourcePath(config.package_dir, remote.c_str(), source)) return L"";
+    path = source;
+  } else {
+    path = work_folder + L"\\base-" + base_sha256;
+    if (!IsRegularFile(path.c_str())) {
+      ClearReported();
+      if (!FetchFileUpTo(remote.c_str(), path.c_str(), MANIFEST_LARGEST_NUMBER)) return L"";
+    }
+  }
+  if (!IsRegularFile(path.c_str()) || !HashFile(path.c_str(), digest, nullptr) || wcscmp(digest, base_sha256) != 0) {
+    return L"";
+  }
+  return path;
+}
+
 // Applies every patch whose base is at hand: the client's installed copy
-// when the plan hashed one with that digest, or files/<base> in a feed folder.
+// when the plan hashed one with that digest, or files/<base> in the feed.
 void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<Row>& rows,
                   const std::vector<Blob>& blobs, int have_client, int over_https) {
   NoteUnpinnedPatchTool(patch_tool);
@@ -412,14 +443,8 @@ void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<R
       std::wstring base;
       if (have_client && entry.existed && wcscmp(entry.local_sha256, patch.base_sha256) == 0) {
         base = entry.target_path;
-      } else if (!over_https) {
-        wchar_t source[PATH_CAPACITY];
-        std::wstring remote = std::wstring(L"files/") + patch.base_sha256;
-        wchar_t digest[DIGEST_CAPACITY];
-        if (PackageSourcePath(config.package_dir, remote.c_str(), source) && IsRegularFile(source) &&
-            HashFile(source, digest, nullptr) && wcscmp(digest, patch.base_sha256) == 0) {
-          base = source;
-        }
+      } else {
+        base = BaseInFeed(patch.base_sha256, over_https);
       }
       wchar_t label[64];
       FormatInto(label, L"[patch.%d.%u]", n, m);

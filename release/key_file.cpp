@@ -88,6 +88,7 @@ int ReadKeyFile(const std::wstring& path, KeyPair* pair) {
       !FromBase64(text.substr(begin + strlen(kBegin), end - begin - strlen(kBegin)), &der) ||
       der.size() != kDerBytes || memcmp(der.data(), kPrefix, sizeof kPrefix) != 0 ||
       memcmp(der.data() + sizeof kPrefix + 32, kMiddle, sizeof kMiddle) != 0) {
+    std::fill(text.begin(), text.end(), '\0');
     Problem(L"%ls: not a P-256 private key in the \"EC PRIVATE KEY\" form (as keygen and openssl ecparam write it)",
             path.c_str());
     return 0;
@@ -95,6 +96,7 @@ int ReadKeyFile(const std::wstring& path, KeyPair* pair) {
   memcpy(pair->private_key, der.data() + sizeof kPrefix, 32);
   memcpy(pair->public_key, der.data() + sizeof kPrefix + 32 + sizeof kMiddle, 64);
   std::fill(der.begin(), der.end(), '\0');
+  std::fill(text.begin(), text.end(), '\0');
   return 1;
 }
 

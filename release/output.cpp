@@ -6,6 +6,7 @@
 
 #include "platform/console.h"
 #include "platform/text.h"
+#include "release/progress.h"
 
 // Problems printed since the start of the process.
 static int problem_count = 0;
@@ -14,6 +15,7 @@ static int problem_count = 0;
 static const size_t kLineCapacity = 4096;
 
 static void PrintLine(Stream stream, const wchar_t* prefix, const wchar_t* format, va_list args) {
+  ProgressPause();
   wchar_t line[kLineCapacity];
   CopyInto(line, prefix);
   size_t used = wcslen(line);

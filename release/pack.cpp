@@ -87,9 +87,11 @@ CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
 int CheckInputs(const PackOptions& options, const CurrentFeed& current, std::vector<ClientFile>* files, KeyPair* pair) {
   int ok = ListClientFolder(options.client, files);
   if (!options.sign_key.empty()) {
-    // A key in the feed folder would be published with the next upload.
-    if (IsWithin(options.sign_key, options.feed)) {
-      Problem(L"%ls: the private key lies inside the feed folder; keep it where nothing is published", options.sign_key.c_str());
+    // A key in the feed folder would be published with the next upload,
+    // and one in the client folder as a file of the release.
+    if (IsWithin(options.sign_key, options.feed) || IsWithin(options.sign_key, options.client)) {
+      Problem(L"%ls: the private key lies inside the %ls folder; keep it where nothing is published",
+              options.sign_key.c_str(), IsWithin(options.sign_key, options.feed) ? L"feed" : L"client");
       ok = 0;
     } else if (!ReadKeyFile(options.sign_key, pair)) {
       ok = 0;
@@ -183,13 +185,25 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
     return ManifestText(files, patches, options.version, 0);
   }
   uint64_t kept = options.serial != 0 ? options.serial : current.serial;
-  if (kept != 0 && kept == current.serial &&
-      UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept) &&
-      CheckSignedFile((options.feed + L"\\manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
-    *serial = kept;
-    return current.text;
+  if (kept != 0 && kept == current.serial) {
+    if (UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept) &&
+        CheckSignedFile((options.feed + L"\\manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
+      *serial = kept;
+      return current.text;
+    }
+    // Updaters take an equal serial as the same release: two different
+    // manifests under one serial could be swapped for each other for ever.
+    if (options.serial != 0) {
+      Problem(L"--serial %llu: the feed's current release has this serial; another release needs a higher one",
+              static_cast<unsigned long long>(kept));
+      return "";
+    }
   }
   *serial = options.serial != 0 ? options.serial : current.serial + 1;
+  if (*serial > MANIFEST_LARGEST_NUMBER) {
+    Problem(L"the feed's serial is at its largest, 2^40; updaters refuse a higher one");
+    return "";
+  }
   return SignedManifest(ManifestText(files, patches, options.version, *serial), pair);
 }
 

@@ -82,6 +82,7 @@ static int HashOlderClient(const std::wstring& folder, const std::vector<ClientF
   older->folder = folder;
   older->sha256.assign(release.size(), L"");
   older->size.assign(release.size(), 0);
+  older->written.assign(release.size(), 0);
   uint64_t total = 0;
   for (const ClientFile& file : found) {
     uint64_t size = 0;
@@ -92,8 +93,9 @@ static int HashOlderClient(const std::wstring& folder, const std::vector<ClientF
   for (const ClientFile& file : found) {
     while (release[at].name != file.name) ++at;
     wchar_t digest[DIGEST_CAPACITY];
-    uint64_t count = 0;
-    if (!HashFileFeeding(file.path.c_str(), digest, &count, FeedProgress, nullptr)) {
+    uint64_t count = 0, size = 0;
+    if (!FileStamp(file.path.c_str(), &size, &older->written[at]) ||
+        !HashFileFeeding(file.path.c_str(), digest, &count, FeedProgress, nullptr)) {
       ProgressEnd();
       Problem(L"%ls: cannot be read", file.path.c_str());
       return 0;
@@ -105,12 +107,28 @@ static int HashOlderClient(const std::wstring& folder, const std::vector<ClientF
   return 1;
 }
 
+// 1 when no older file changed since it was hashed; each that did is a
+// problem.
+static int OlderClientsUnchanged(const std::vector<OlderClient>& olders, const std::vector<ClientFile>& release) {
+  int ok = 1;
+  for (const OlderClient& older : olders) {
+    for (size_t i = 0; i < release.size(); ++i) {
+      if (older.sha256[i].empty()) continue;
+      std::wstring path = older.folder + L"\\" + release[i].name;
+      uint64_t size = 0, written = 0;
+      if (!FileStamp(path.c_str(), &size, &written) || size != older.size[i] || written != older.written[i]) {
+        Problem(L"%ls: changed while it was packed; pack again when the older client is left alone", path.c_str());
+        ok = 0;
+      }
+    }
+  }
+  return ok;
+}
+
 // One patch from an older file to a release file. 1 when it is made and
 // kept or dropped for its size; 0 after a problem.
 static int MakeOnePatch(const PackOptions& options, BlobStore* store, const ClientFile& file, const std::wstring& old_path,
                         const std::wstring& base, std::vector<MadePatch>* list) {
-  uint64_t size_before = 0, time_before = 0, size_after = 0, time_after = 0;
-  FileStamp(old_path.c_str(), &size_before, &time_before);
   std::wstring made = WorkPath(store, L"patch");
   std::wstring label = file.name + L" from " + old_path;
   Say(L"diffing %ls", label.c_str());
@@ -130,6 +148,13 @@ static int MakeOnePatch(const PackOptions& options, BlobStore* store, const Clie
     Problem(L"%ls: the diff tool ended well but wrote no patch", label.c_str());
     return 0;
   }
+  // No patch is empty, and the updater refuses a patch section of size 0
+  // for every player whose file needs an update.
+  if (size == 0) {
+    DeleteOneFile(made.c_str());
+    Problem(L"%ls: the diff tool ended well but wrote an empty patch", label.c_str());
+    return 0;
+  }
   if (size >= file.size) {
     DeleteOneFile(made.c_str());
     Note(L"%ls: the patch (%llu bytes) is not smaller than the file; those clients get it whole", label.c_str(),
@@ -139,11 +164,6 @@ static int MakeOnePatch(const PackOptions& options, BlobStore* store, const Clie
   if (!options.patch_tool.empty() && !RebuildsTarget(options.patch_tool, old_path, made, WorkPath(store, L"rebuilt"),
                                                      ToolFolder(), file.sha256, file.size, label)) {
     DeleteOneFile(made.c_str());
-    return 0;
-  }
-  if (!FileStamp(old_path.c_str(), &size_after, &time_after) || size_after != size_before || time_after != time_before) {
-    DeleteOneFile(made.c_str());
-    Problem(L"%ls: changed while it was packed", old_path.c_str());
     return 0;
   }
   if (!AdoptBlob(store, L"patches", made, digest, size)) return 0;
@@ -164,21 +184,33 @@ int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<
   for (const std::wstring& folder : options.from) {
     OlderClient older;
     if (!HashOlderClient(folder, release, &older)) return 0;
+    olders->push_back(older);
+    // The files to diff against this folder, and their bytes for progress.
+    std::vector<size_t> jobs;
+    uint64_t total = 0;
     for (size_t i = 0; i < release.size(); ++i) {
       const std::wstring& base = older.sha256[i];
       const ClientFile& file = release[i];
       if (base.empty() || (base == file.sha256 && older.size[i] == file.size)) continue;
-      std::vector<MadePatch>& list = (*patches)[i];
       if (std::find(tried[i].begin(), tried[i].end(), base) != tried[i].end()) continue;
-      if (list.size() >= MAX_PATCHES_PER_FILE) {
+      if ((*patches)[i].size() >= MAX_PATCHES_PER_FILE) {
         Note(L"%ls: has %llu patches already; clients of %ls get it whole", file.name.c_str(),
              static_cast<unsigned long long>(MAX_PATCHES_PER_FILE), folder.c_str());
         continue;
       }
       tried[i].push_back(base);
-      if (!MakeOnePatch(options, store, file, folder + L"\\" + file.name, base, &list)) return 0;
+      jobs.push_back(i);
+      total += file.size;
     }
-    olders->push_back(older);
+    ProgressBegin(L"diffing", total);
+    for (size_t i : jobs) {
+      if (!MakeOnePatch(options, store, release[i], folder + L"\\" + release[i].name, older.sha256[i], &(*patches)[i])) {
+        ProgressEnd();
+        return 0;
+      }
+      ProgressAdd(release[i].size);
+    }
+    ProgressEnd();
   }
-  return 1;
+  return OlderClientsUnchanged(*olders, release);
 }

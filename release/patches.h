@@ -22,8 +22,9 @@ struct MadePatch {
 // order), the digest and size of its older file, empty when it has none.
 struct OlderClient {
   std::wstring folder;
-  std::vector<std::wstring> sha256;
-  std::vector<uint64_t> size;
+  std::vector<std::wstring> sha256;   // digest as hashed
+  std::vector<uint64_t> size;         // byte count as hashed
+  std::vector<uint64_t> written;      // last-write time just before it was hashed
 };
 
 // Makes the patches for every --from folder, first folders first: for each
@@ -32,6 +33,8 @@ struct OlderClient {
 // not smaller than the whole file is dropped (the updater would never take
 // it). New patches go to the store as pending blobs. patches gets one list
 // per release file; olders one record per --from folder. 0 after a problem.
+// An older file that changed after it was hashed would give its patch a
+// wrong base digest: MakePatches ends by checking that none did.
 int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<ClientFile>& release,
                 std::vector<std::vector<MadePatch>>* patches, std::vector<OlderClient>* olders);
 

@@ -42,6 +42,12 @@ void ProgressAdd(uint64_t bytes) {
   if (progress_shown && MillisecondsNow() - progress_drawn_ms >= kRedrawMs) DrawLine();
 }
 
+void ProgressPause() {
+  if (!progress_shown) return;
+  WriteToStream(Stream::Err, L"\r                                                                              \r");
+  progress_drawn_ms = 0;
+}
+
 void ProgressEnd() {
   if (!progress_shown) return;
   DrawLine();

@@ -14,3 +14,7 @@ void ProgressAdd(uint64_t bytes);
 
 // Draws the final figures and ends the line.
 void ProgressEnd();
+
+// Clears the line before another line is printed; the next ProgressAdd
+// draws it again below that line.
+void ProgressPause();

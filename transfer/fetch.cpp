@@ -37,8 +37,15 @@ int IsRemotePath(const wchar_t* text) {
   return 1;
 }
 
-static int SizeFits(uint64_t size, uint64_t expected_size) {
-  return expected_size != 0 ? size == expected_size : size <= kUnknownSizeLimit;
+// What a fetch accepts: exactly the expected size when there is one, else
+// at most the limit (1 MiB for the updater's fetches).
+struct SizeRule {
+  uint64_t expected;  // 0: not known
+  uint64_t limit;     // the most bytes when the size is not known
+};
+
+static int SizeFits(uint64_t size, SizeRule rule) {
+  return rule.expected != 0 ? size == rule.expected : size <= rule.limit;
 }
 
 int IsFeedAddress(const wchar_t* feed) {
@@ -58,7 +65,7 @@ int PackageSourcePath(const wchar_t* package_dir, const wchar_t* remote_path, wc
   return 1;
 }
 
-static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destination, SizeRule rule) {
   wchar_t source[PATH_CAPACITY];
   if (!PackageSourcePath(config.package_dir, remote_path, source)) {
     ReportStatus(kNoPackageFile);
@@ -69,7 +76,7 @@ static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destinati
     ReportStatus(kNoPackageFile);
     return 0;
   }
-  if (!SizeFits(size, expected_size)) {
+  if (!SizeFits(size, rule)) {
     ReportStatus(kPackageSize);
     return 0;
   }
@@ -82,9 +89,10 @@ static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destinati
 
 // Streams the body of an answered request into the open file, stopping
 // before a chunk that would pass the limit is written.
-static int ReceiveBody(HINTERNET request, HANDLE file, uint64_t expected_size) {
+static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule) {
   unsigned char chunk[kTransferChunk];
-  uint64_t limit = expected_size != 0 ? expected_size : kUnknownSizeLimit;
+  uint64_t expected_size = rule.expected;
+  uint64_t limit = expected_size != 0 ? expected_size : rule.limit;
   uint64_t total = 0;
   for (;;) {
     uint32_t got = 0;
@@ -114,7 +122,7 @@ static void ReleaseDownload(Download* download) {
 }
 
 static int Download200(Download* d, const wchar_t* host, uint16_t port, const wchar_t* url_path,
-                       const wchar_t* destination, uint64_t expected_size, int* created) {
+                       const wchar_t* destination, SizeRule rule, int* created) {
   d->session = OpenHttpsSession(L"Quenfar8Updater/1");
   if (d->session == nullptr) return 0;
   SetHttpsTimeouts(d->session, 15000, 15000, 30000, 30000);
@@ -130,10 +138,10 @@ static int Download200(Download* d, const wchar_t* host, uint16_t port, const wc
   d->file = CreateNewFile(destination);
   if (d->file == INVALID_HANDLE_VALUE) return 0;
   *created = 1;
-  return ReceiveBody(d->request, d->file, expected_size);
+  return ReceiveBody(d->request, d->file, rule);
 }
 
-static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination, SizeRule rule) {
   wchar_t address[2048];
   wchar_t host[256];
   wchar_t url_path[2048];
@@ -148,7 +156,7 @@ static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination
   // create-new open fails, whatever is at the destination belongs to
   // someone else and stays.
   int created = 0;
-  int ok = Download200(&download, host, port, url_path, destination, expected_size, &created);
+  int ok = Download200(&download, host, port, url_path, destination, rule, &created);
   ReleaseDownload(&download);
   if (ok) return 1;
   if (created) DeleteOneFile(destination);
@@ -156,11 +164,19 @@ static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination
   return 0;
 }
 
-int FetchFile(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+static int FetchWithRule(const wchar_t* remote_path, const wchar_t* destination, SizeRule rule) {
   if (!IsRemotePath(remote_path)) {
     ReportStatus(kBadPath);
     return 0;
   }
-  if (config.package_dir[0] != L'\0') return FetchFromPackage(remote_path, destination, expected_size);
-  return FetchOverHttps(remote_path, destination, expected_size);
+  if (config.package_dir[0] != L'\0') return FetchFromPackage(remote_path, destination, rule);
+  return FetchOverHttps(remote_path, destination, rule);
+}
+
+int FetchFile(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size) {
+  return FetchWithRule(remote_path, destination, SizeRule{expected_size, kUnknownSizeLimit});
+}
+
+int FetchFileUpTo(const wchar_t* remote_path, const wchar_t* destination, uint64_t limit) {
+  return FetchWithRule(remote_path, destination, SizeRule{0, limit});
 }

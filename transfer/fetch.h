@@ -23,3 +23,8 @@ int PackageSourcePath(const wchar_t* package_dir, const wchar_t* remote_path, wc
 // exactly one status line has been reported; a download that fails leaves
 // no file that this call created. The content is not checked here.
 int FetchFile(const wchar_t* remote_path, const wchar_t* destination, uint64_t expected_size);
+
+// FetchFile of a file whose size is not known but may exceed 1 MiB: any
+// size up to limit is taken. The release tool fetches patch bases so; the
+// updater never fetches without knowing the size or the 1 MiB bound.
+int FetchFileUpTo(const wchar_t* remote_path, const wchar_t* destination, uint64_t limit);

@@ -4,19 +4,19 @@
 // patches applied. And a player's updater refuses what check refuses.
 #include <gtest/gtest.h>
 
-#include "support/feed.h"
+#include "support/nginx_feed.h"
 #include "support/messages.h"
 #include "tests/release/publishing.h"
 
 namespace {
 
-// Releases 1.0 and 1.1 packed into one feed folder (below root, or below
-// the HTTPS test server's root when over_https).
+// Releases 1.0 and 1.1 packed into one feed folder (below root, or served
+// by nginx with the site configuration publishers get when over_https).
 struct PackedFeed {
   SampleReleases releases;
   std::wstring root, c10, c11, feed;
   std::string url;  // the feed's address when it is served
-  TestFeed server;
+  NginxFeed server;
 
   explicit PackedFeed(bool over_https = false, const std::wstring& suffix = L"") {
     root = FreshTestFolder(suffix);
@@ -24,7 +24,7 @@ struct PackedFeed {
     c11 = Join(root, L"1.1");
     feed = Join(root, L"feed");
     if (over_https) {
-      EXPECT_TRUE(server.Load());
+      EXPECT_TRUE(server.Load()) << "the nginx fixture is not running";
       std::string name = "check-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
       feed = server.Folder(name);
       url = server.Url(name);
@@ -124,24 +124,37 @@ TEST(Check, ReportsEveryProblemOfTheManifestWithItsSectionKeyAndMessage) {
   EXPECT_TRUE(run.HasLine({"no [file.N] is named exactly Quenfar8.exe", kLaunchNotListed})) << run.out;
 }
 
-// One way a feed's files break after packing, and the problem check names.
+// One way a feed breaks after packing, the problem check names, and the
+// last line a player's updater logs for it.
 struct Breakage {
   const char* what;
   void (*spoil)(const PackedFeed& packed);
   std::vector<std::string> said;
+  const char* player_sees;
 };
 
 const Breakage kBreakages[] = {
-    {"blob removed", [](const PackedFeed& p) { DeleteFileW(p.Blob("music.ogg").c_str()); }, {"[file.1] full"}},
-    {"blob truncated", [](const PackedFeed& p) { WriteBytes(p.Blob("music.ogg"), "short"); }, {"[file.1] full"}},
+    {"blob removed", [](const PackedFeed& p) { DeleteFileW(p.Blob("music.ogg").c_str()); },
+     {"[file.1] full", kDownloadCheck}, kDownloadCheck},
+    {"blob truncated", [](const PackedFeed& p) { WriteBytes(p.Blob("music.ogg"), "short"); },
+     {"[file.1] full", kDownloadCheck}, kDownloadCheck},
     {"blob changed",
      [](const PackedFeed& p) {
        std::string bytes = ReadBytes(p.Blob("music.ogg"));
        bytes[1000] ^= 1;
        WriteBytes(p.Blob("music.ogg"), bytes);
      },
-     {"[file.1] full", "its SHA-256 is"}},
-    {"patch removed", [](const PackedFeed& p) { DeleteFileW(p.DataPatch().c_str()); }, {"[patch.0.0] path"}},
+     {"[file.1] full", "its SHA-256 is", kDownloadCheck}, kDownloadCheck},
+    {"patch removed", [](const PackedFeed& p) { DeleteFileW(p.DataPatch().c_str()); },
+     {"[patch.0.0] path", kDownloadCheck}, kDownloadCheck},
+    {"bad name in the manifest",
+     [](const PackedFeed& p) {
+       std::wstring manifest = Join(p.feed, L"manifest.ini");
+       std::string text = ReadBytes(manifest);
+       text.replace(text.find("name=music.ogg"), 14, "name=..\\music");
+       WriteBytes(manifest, text);
+     },
+     {"[file.1] name", "\"..\\music\"", kBadEntry}, kBadEntry},
 };
 
 TEST(Check, FindsEveryBrokenFileAndTheUpdaterRefusesTheFeed) {
@@ -152,10 +165,9 @@ TEST(Check, FindsEveryBrokenFileAndTheUpdaterRefusesTheFeed) {
       breakage.spoil(packed);
       ToolRun run = Check(packed.Source());
       EXPECT_EQ(run.exit_code, 1u) << label << "\n" << Printed(run);
-      std::vector<std::string> pieces = breakage.said;
-      pieces.push_back(kDownloadCheck);
-      EXPECT_TRUE(run.HasLine(pieces)) << label << "\n" << run.out;
-      if (over_https && std::string(breakage.what) != "blob changed") {
+      EXPECT_TRUE(run.HasLine(breakage.said)) << label << "\n" << run.out;
+      std::string what = breakage.what;
+      if (over_https && (what == "blob removed" || what == "blob truncated" || what == "patch removed")) {
         EXPECT_TRUE(run.HasLine({kDownloadFailed, kDownloadCheck})) << label << "\n" << run.out;
       }
       EXPECT_EQ(run.Lines("problem: ").size(), 1u) << label << "\n" << run.out;
@@ -165,7 +177,7 @@ TEST(Check, FindsEveryBrokenFileAndTheUpdaterRefusesTheFeed) {
       EXPECT_EQ(result.outcome.exit_code, 1u) << label;
       EXPECT_TRUE(untouched) << label;
       ASSERT_FALSE(result.log.empty()) << label;
-      EXPECT_EQ(result.log.back(), kDownloadCheck) << label;
+      EXPECT_EQ(result.log.back(), breakage.player_sees) << label;
     }
   }
 }
@@ -207,8 +219,12 @@ TEST(Check, AppliesEveryPatchWhoseBaseIsAtHand) {
     EXPECT_TRUE(run.HasLine({"problem: [patch.0.0]", "did not rebuild"})) << run.out;
   }
 
-  // Over HTTPS the base comes from an install folder.
+  // Over HTTPS the base comes from the served feed, or an install folder.
   PackedFeed served(true, L"https");
+  run = Check(served.Source(), L"--patch-tool " + Quoted(TestPatchTool()));
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"[patch.0.0]: rebuilds data.pak from", "base-" + DigestOf(served.releases.v10.at("data.pak"))}))
+      << run.out;
   run = Check(served.Source(), L"--client " + Quoted(served.c10) + L" --patch-tool " + Quoted(TestPatchTool()));
   EXPECT_EQ(run.exit_code, 0u) << Printed(run);
   EXPECT_TRUE(run.HasLine({"[patch.0.0]: rebuilds data.pak from " + Utf8(Join(served.c10, L"data.pak"))})) << run.out;
@@ -220,7 +236,7 @@ TEST(Check, AFeedWithoutItsManifest) {
   EXPECT_EQ(run.exit_code, 1u) << Printed(run);
   EXPECT_TRUE(run.HasLine({"problem: manifest.ini", kNoPackageFile})) << run.out;
 
-  TestFeed server;
+  NginxFeed server;
   ASSERT_TRUE(server.Load());
   run = Check(Wide(server.Url("no-such-feed")));
   EXPECT_EQ(run.exit_code, 1u) << Printed(run);

@@ -254,6 +254,7 @@ struct BadPatch {
 const BadPatch kBadPatches[] = {
     {"fail", false, {"data.pak from", "exit code 9"}},
     {"nothing", false, {"data.pak from", "wrote no patch"}},
+    {"empty", false, {"data.pak from", "wrote an empty patch"}},
     {"lie", true, {"data.pak from", "did not rebuild"}},
 };
 
@@ -309,6 +310,21 @@ TEST(Pack, AFileThatChangesWhileItIsPackedIsRefused) {
   EXPECT_EQ(run.exit_code, 1u) << Printed(run);
   EXPECT_TRUE(run.HasLine({"problem: ", "music.ogg", "changed while it was packed"})) << run.out;
   EXPECT_FALSE(Exists(Join(feed, L"manifest.ini")));
+  EXPECT_FALSE(Exists(feed));
+}
+
+TEST(Pack, AnOlderClientThatChangesWhileItIsPackedIsRefused) {
+  std::wstring root = FreshTestFolder();
+  std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), feed = Join(root, L"feed");
+  SampleReleases releases;
+  WriteClient(c10, releases.v10);
+  WriteClient(c11, releases.v11);
+  // The older readme changes after it was hashed, while the data file is
+  // diffed: its patch would carry a base digest of bytes no client has.
+  ScopedEnv touch(L"QUENFAR8_TEST_DIFF_TOUCH", Join(c10, L"readme.txt"));
+  ToolRun run = Pack(c11, feed, From(c10) + L" --patch-tool " + Quoted(TestPatchTool()));
+  EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"problem: ", Utf8(Join(c10, L"readme.txt")), "changed while it was packed"})) << run.out;
   EXPECT_FALSE(Exists(feed));
 }
 

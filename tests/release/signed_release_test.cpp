@@ -4,7 +4,7 @@
 // release tool signs and checks in the standard form that OpenSSL makes.
 #include <gtest/gtest.h>
 
-#include "support/feed.h"
+#include "support/nginx_feed.h"
 #include "support/messages.h"
 #include "tests/release/publishing.h"
 
@@ -100,12 +100,12 @@ TEST(SignedRelease, ASignedFeedUpdatesFromAFolderAndOverHttps) {
     SampleReleases releases;
     std::wstring c11 = Join(root, L"1.1");
     WriteClient(c11, releases.v11);
-    TestFeed server;
+    NginxFeed server;
     std::wstring feed = Join(root, L"feed");
     std::string url;
     if (over_https) {
-      ASSERT_TRUE(server.Load());
-      std::string name = "signed-" + std::to_string(GetCurrentProcessId());
+      ASSERT_TRUE(server.Load()) << "the nginx fixture is not running";
+      std::string name = "signed-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
       feed = server.Folder(name);
       url = server.Url(name);
     }
@@ -360,14 +360,26 @@ TEST(SignedRelease, PackSignsOnlyWhatIsNewAndKeepsItsKeyOutOfTheFeed) {
   ToolRun lower = Pack(c11, feed, SignWith(SigningKey(), 1));
   EXPECT_EQ(lower.exit_code, 1u);
   EXPECT_TRUE(lower.HasLine({"problem: --serial 1", "current serial is 2"})) << lower.out;
+  // One serial names one release: the same serial for other bytes is
+  // refused, since updaters would take either manifest for the other.
+  StampedTree at2 = StampedSnapshot(feed);
+  ToolRun same = Pack(c10, feed, SignWith(SigningKey(), 2));
+  EXPECT_EQ(same.exit_code, 1u);
+  EXPECT_TRUE(same.HasLine({"problem: --serial 2", "another release needs a higher one"})) << same.out;
+  EXPECT_TRUE(StampedSnapshot(feed) == at2);
 
-  std::wstring inside = Join(feed, L"key.pem");
-  ASSERT_TRUE(CopyFileW(SigningKey().c_str(), inside.c_str(), FALSE));
-  StampedTree before = StampedSnapshot(feed);
-  ToolRun leak = Pack(c11, feed, SignWith(inside));
-  EXPECT_EQ(leak.exit_code, 1u);
-  EXPECT_TRUE(leak.HasLine({"problem: ", "key.pem", "inside the feed folder"})) << leak.out;
-  EXPECT_TRUE(StampedSnapshot(feed) == before);
+  // A key in the feed folder or in the client folder would be published.
+  for (const std::wstring& folder : {feed, c11}) {
+    std::wstring inside = Join(folder, L"key.pem");
+    ASSERT_TRUE(CopyFileW(SigningKey().c_str(), inside.c_str(), FALSE));
+    StampedTree before = StampedSnapshot(feed);
+    ToolRun leak = Pack(c11, feed, SignWith(inside));
+    EXPECT_EQ(leak.exit_code, 1u);
+    EXPECT_TRUE(leak.HasLine({"problem: ", "key.pem", folder == feed ? "inside the feed folder" : "inside the client folder"}))
+        << leak.out;
+    EXPECT_TRUE(StampedSnapshot(feed) == before);
+    DeleteFileW(inside.c_str());
+  }
 
   for (const wchar_t* bad : {L"--serial 3", L"--sign", L"--sign k --serial 0", L"--sign k --serial x"}) {
     ToolRun run = Pack(c11, feed, bad);

@@ -8,6 +8,7 @@
 //   QUENFAR8_TEST_DIFF_MODE=fail      exit 9 and write nothing
 //   QUENFAR8_TEST_DIFF_MODE=lie       write a patch that rebuilds other bytes
 //   QUENFAR8_TEST_DIFF_MODE=nothing   write nothing and exit 0
+//   QUENFAR8_TEST_DIFF_MODE=empty     write an empty patch and exit 0
 //   QUENFAR8_TEST_DIFF_TOUCH=<file>   append a byte to <file> first (a client
 //                                     file that changes while it is packed)
 //   QUENFAR8_TEST_DIFF_RECORD=<file>  append the command line to <file>
@@ -63,6 +64,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!touch.empty()) Spill(touch.c_str(), "!", OPEN_ALWAYS);
   if (mode == L"fail") return 9;
   if (mode == L"nothing") return 0;
+  if (mode == L"empty") return Spill(patch_path, "", CREATE_ALWAYS) ? 0 : 5;
 
   std::string base, target;
   if (!Slurp(old_path, &base) || !Slurp(new_path, &target)) return 3;
