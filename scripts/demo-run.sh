@@ -7,62 +7,79 @@ enter_wine_session
 
 build=$QUENFAR8_BUILD_DIR
 demo=$build/demo
+releases=$demo/releases
+feed=$demo/feed
 install=$demo/install
-package=$demo/package
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 digest() { sha256sum "$1" | cut -c1-64; }
 size() { stat -c %s "$1"; }
+release_tool() { "$root/cmake/wine-run.sh" "$build/Quenfar8Release.exe" "$@"; }
+step() { printf '\n=== %s\n' "$*"; }
+indent() { sed 's/\r$//; s/^/    /'; }
 
+stop_servers() {
+  "$root/tests/nginx/stop.sh" "$demo/nginx"
+  "$root/tests/https/stop.sh" "$demo/https"
+  stop_wineserver
+}
+trap stop_servers EXIT
+stop_servers >/dev/null 2>&1 || true
 rm -rf "$demo"
-mkdir -p "$install" "$package/files" "$package/patches"
+mkdir -p "$releases/1.0" "$releases/1.1"
 
-# The older client, release 1.0. The patch tool is the test suite's own
-# stand-in for hpatchz.exe, so the demo runs the test build of the updater,
-# which accepts that tool; the released build accepts only the distributed
-# hpatchz.exe.
-cp "$build/test-build/Quenfar8Updater.exe" "$install/"
-cp "$build/tools/hpatchz.exe" "$install/"
-cp "$build/tools/Quenfar8.exe" "$install/Quenfar8.exe"
-printf 'Quenfar8 release 1.0\r\n' > "$install/readme.txt"
-head -c 3000000 /dev/urandom > "$install/data.pak"
+# Two releases of a sample client. 1.1 keeps the game, rewrites the readme,
+# changes the data file in a few places and adds a music track.
+cp "$build/tools/Quenfar8.exe" "$releases/1.0/Quenfar8.exe"
+printf 'Quenfar8 release 1.0\r\n' > "$releases/1.0/readme.txt"
+head -c 3000000 /dev/urandom > "$releases/1.0/data.pak"
+cp "$releases/1.0/Quenfar8.exe" "$releases/1.0/data.pak" "$releases/1.1/"
+printf 'Quenfar8 release 1.1\r\nNew: a music track.\r\n' > "$releases/1.1/readme.txt"
+printf 'LEVEL-1.1' | dd of="$releases/1.1/data.pak" bs=1 seek=1500000 conv=notrunc status=none
+head -c 200000 /dev/urandom > "$releases/1.1/music.ogg"
 
-# Release 1.1: the game is unchanged, readme.txt is replaced whole,
-# data.pak changes in a few places and comes as a patch, music.ogg is new.
-cp "$install/Quenfar8.exe" "$package/files/quenfar8.exe"
-printf 'Quenfar8 release 1.1\r\nNew: a music track.\r\n' > "$package/files/readme.txt"
-cp "$install/data.pak" "$package/files/data.pak"
-printf 'LEVEL-1.1' | dd of="$package/files/data.pak" bs=1 seek=1500000 conv=notrunc status=none
-head -c 200000 /dev/urandom > "$package/files/music.ogg"
-"$root/cmake/wine-run.sh" "$build/tools/make_patch.exe" "$(winpath "$install/data.pak")" \
-  "$(winpath "$package/files/data.pak")" "$(winpath "$package/patches/data-1.0-1.1.qpatch")"
+# The project's own stand-ins for HDiffPatch's hdiffz and hpatchz.exe: the
+# same command lines, a patch format of their own. The demo's client runs
+# the test build of the updater, which accepts that hpatchz.exe; the
+# released build accepts only the distributed one.
+differ=$(winpath "$build/tools/make_patch.exe")
+patcher=$(winpath "$build/tools/hpatchz.exe")
 
-{
-  printf '[release]\r\nformat=1\r\ncount=4\r\nlaunch=Quenfar8.exe\r\nversion=1.1\r\n'
-  n=0
-  for entry in "Quenfar8.exe:quenfar8.exe" "readme.txt:readme.txt" "data.pak:data.pak" "music.ogg:music.ogg"; do
-    name=${entry%%:*}
-    file="$package/files/${entry#*:}"
-    patches=0
-    [ "$name" = data.pak ] && patches=1
-    printf '[file.%d]\r\nname=%s\r\nsha256=%s\r\nsize=%s\r\nfull=files/%s\r\npatches=%d\r\n' \
-      "$n" "$name" "$(digest "$file")" "$(size "$file")" "${entry#*:}" "$patches"
-    if [ "$name" = data.pak ]; then
-      patch="$package/patches/data-1.0-1.1.qpatch"
-      printf '[patch.%d.0]\r\nbase_sha256=%s\r\nsha256=%s\r\nsize=%s\r\npath=patches/data-1.0-1.1.qpatch\r\n' \
-        "$n" "$(digest "$install/data.pak")" "$(digest "$patch")" "$(size "$patch")"
-    fi
-    n=$((n + 1))
-  done
-} > "$package/manifest.ini"
+step "pack release 1.0 into the feed folder"
+release_tool pack "$(winpath "$releases/1.0")" "$(winpath "$feed")" --version 1.0 | indent
+step "pack release 1.1, with patches for clients of 1.0"
+release_tool pack "$(winpath "$releases/1.1")" "$(winpath "$feed")" --version 1.1 \
+  --from "$(winpath "$releases/1.0")" --diff-tool "$differ" --patch-tool "$patcher" | indent
+step "the feed folder"
+(cd "$feed" && find . -type f | sort | sed 's|^\./||' | while read -r f; do printf '%10s  %s\n' "$(size "$f")" "$f"; done) | indent
+step "check the feed folder, with the plan for a 1.0 client"
+release_tool check "$(winpath "$feed")" --client "$(winpath "$releases/1.0")" --patch-tool "$patcher" | indent
+
+# nginx over HTTPS on loopback, with the site configuration publishers get
+# and a throwaway test authority trusted in the demo's wine prefix only.
+"$root/tests/https/start.sh" "$demo/https" "$build/tools/trust_ca.exe" >/dev/null
+"$root/tests/nginx/start.sh" "$demo/nginx" "$demo/https" "$root/deploy/nginx/quenfar8-feed.conf"
+cp -r "$feed" "$demo/nginx/www/live"
+url=https://localhost:$(cat "$demo/nginx/port")/live/
+step "serve it with nginx at $url and check it there"
+release_tool check "$url" | indent
+
+# The player's older client, release 1.0, with the updater pointing at it.
+mkdir -p "$install"
+cp "$releases/1.0"/* "$install/"
+cp "$build/test-build/Quenfar8Updater.exe" "$build/tools/hpatchz.exe" "$install/"
+printf '[updater]\r\nfeed=%s\r\n' "$url" > "$install/Quenfar8Updater.ini"
 
 listing() { (cd "$install" && for f in $(ls | sort); do printf '%s  %10s  %s\n' "$(digest "$f" | cut -c1-16)" "$(size "$f")" "$f"; done); }
+# bytes_served <from line>: body bytes nginx logged from that access-log line on.
+bytes_served() { tail -n +"$1" "$demo/nginx/access.log" | awk '{ n += $4 } END { print n + 0 }'; }
 
-# run <label> : runs the updater with its window, pictures the finished
+# run <label>: runs the updater with its window, pictures the finished
 # window and closes it the way a player would.
 run() {
-  local label=$1 before after picture=$demo/window-$1
+  local label=$1 before after picture=$demo/window-$1 log_from
   before=$(listing)
-  (cd "$install" && "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe" /package "$(winpath "$package")") &
+  log_from=$(($(wc -l < "$demo/nginx/access.log") + 1))
+  (cd "$install" && "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe") &
   local updater=$!
   local status
   status=$("$root/cmake/wine-run.sh" "$build/tools/window_shot.exe" "$(winpath "$picture.bmp")" 120)
@@ -72,10 +89,9 @@ run() {
   after=$(listing)
   local run_folder
   run_folder=$(ls -d "$install/.quenfar8-update"/*/ | sort | tail -n 1)
-  echo
-  echo "=== $label run ==="
+  step "$label run of the updater"
   echo "updater.log ($run_folder):"
-  sed 's/\r$//; s/^/    /' "$run_folder/updater.log"
+  indent < "$run_folder/updater.log"
   echo "status line when the window was closed: $status"
   echo "exit code: $code"
   echo "install folder (sha256 prefix, size, name) before -> after:"
@@ -83,6 +99,10 @@ run() {
   [ "$before" = "$after" ] && echo "    nothing changed"
   echo "backups kept: $(ls "$run_folder/backup" | tr '\n' ' ')"
   echo "left in new\\: $(ls "$run_folder/new" | wc -l) files"
+  sleep 1  # nginx writes a request's log line once the connection is done with it
+  local whole
+  whole=$(cat "$releases/1.1"/* | wc -c)
+  echo "fetched from nginx: $(bytes_served "$log_from") bytes, manifest included; the whole release is $whole bytes"
   echo "picture of the finished window: $picture.png"
 }
 
