@@ -59,6 +59,7 @@ static int IsOption(const wchar_t* argument) {
 int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
   std::vector<const wchar_t*> positional;
   int have_diff_args = 0;
+  std::wstring serial;
   for (int i = 0; i < count; ++i) {
     const wchar_t* argument = arguments[i];
     int ok = 1;
@@ -82,14 +83,7 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
     } else if (wcscmp(argument, L"--sign") == 0) {
       ok = TakeOnce(count, arguments, &i, &options->sign_key, 1);
     } else if (wcscmp(argument, L"--serial") == 0) {
-      const wchar_t* value = nullptr;
-      ok = options->serial == 0 && TakeValue(count, arguments, &i, &value);
-      if (ok && (!ParseManifestNumber(value, &options->serial) || options->serial == 0)) {
-        UsageError(L"--serial %ls: a serial is a number from 1 to 2^40", value);
-        ok = 0;
-      } else if (!ok && options->serial != 0) {
-        UsageError(L"--serial is given twice");
-      }
+      ok = TakeOnce(count, arguments, &i, &serial, 0);
     } else if (IsOption(argument)) {
       UsageError(L"pack has no option %ls", argument);
       ok = 0;
@@ -103,6 +97,10 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
     return 0;
   }
   if (!FullPath(positional[0], &options->client) || !FullPath(positional[1], &options->feed)) return 0;
+  if (!serial.empty() && (!ParseManifestNumber(serial.c_str(), &options->serial) || options->serial == 0)) {
+    UsageError(L"--serial %ls: a serial is a number from 1 to 2^40", serial.c_str());
+    return 0;
+  }
   if (!options->from.empty() && options->diff_tool.empty()) {
     UsageError(L"--from needs --diff-tool: the program that makes the patches");
     return 0;
@@ -120,6 +118,7 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
 
 int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
   std::vector<const wchar_t*> positional;
+  std::wstring public_key;
   for (int i = 0; i < count; ++i) {
     const wchar_t* argument = arguments[i];
     int ok = 1;
@@ -128,18 +127,7 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
     } else if (wcscmp(argument, L"--patch-tool") == 0) {
       ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
     } else if (wcscmp(argument, L"--public-key") == 0) {
-      const wchar_t* value = nullptr;
-      ok = options->public_key.empty() && TakeValue(count, arguments, &i, &value);
-      unsigned char key[64];
-      if (ok) {
-        for (const wchar_t* c = value; *c != L'\0'; ++c) options->public_key += *c < 128 ? char(*c) : '?';
-        if (!DecodePublicKey(options->public_key.c_str(), key)) {
-          UsageError(L"--public-key: a public key is 128 lowercase hexadecimal digits, as keygen prints it");
-          ok = 0;
-        }
-      } else if (!options->public_key.empty()) {
-        UsageError(L"--public-key is given twice");
-      }
+      ok = TakeOnce(count, arguments, &i, &public_key, 0);
     } else if (IsOption(argument)) {
       UsageError(L"check has no option %ls", argument);
       ok = 0;
@@ -151,6 +139,14 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
   if (positional.size() != 1) {
     UsageError(L"check takes one feed folder or feed address");
     return 0;
+  }
+  if (!public_key.empty()) {
+    for (wchar_t c : public_key) options->public_key += c < 128 ? char(c) : '?';
+    unsigned char key[64];
+    if (!DecodePublicKey(options->public_key.c_str(), key)) {
+      UsageError(L"--public-key: a public key is 128 lowercase hexadecimal digits, as keygen prints it");
+      return 0;
+    }
   }
   if (wcsncmp(positional[0], L"https://", 8) == 0 || wcsncmp(positional[0], L"http://", 7) == 0) {
     options->over_https = 1;
