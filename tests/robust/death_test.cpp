@@ -178,4 +178,30 @@ TEST(DieAtEveryPoint, PatchToolDyingHalfWayFromTheFeed) {
   DieAtEveryPoint(bench, DyingToolSettings(), kToolFails);
 }
 
+// The patch tool killed while it writes, reporting a failure (as a process
+// ended by another program usually does) or exit code 0 (as wine reports a
+// process killed by a signal): either way the half-written file stays in
+// new\, the client keeps its old files, and the next run finishes the job.
+TEST(PatchToolKilled, HalfWayWithEitherExitCode) {
+  const struct {
+    const wchar_t* mode;
+    const char* message;
+  } cases[] = {{L"die", kRebuildFailed}, {L"die-exit-0", kFinalCheck}};
+  UpdateBench bench(DyingToolRelease(), Source::kPackage);
+  const ReleaseFile& data = bench.files()[2];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.mode));
+    std::unique_ptr<InstallFolder> client = bench.NewClient(c.mode);
+    RunSettings settings;
+    settings.patch_mode = c.mode;
+    RunRecord run = bench.Run(*client, settings);
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_TRUE(!run.log.empty() && run.log.back() == c.message);
+    EXPECT_EQ(ReadBytes(Join(Join(run.run_folder, L"new"), Wide(data.name))),
+              data.new_bytes.substr(0, data.new_bytes.size() / 2));
+    bench.ExpectNeverBroken(*client);
+    bench.ExpectConverges(*client, &run);
+  }
+}
+
 }  // namespace

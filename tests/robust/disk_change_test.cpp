@@ -156,4 +156,34 @@ TEST(ChangingDisk, EachChangeEndsWithItsMessageAndNothingLost) {
   }
 }
 
+// Wine shows a link to a file as that file, so a link to a copy of the
+// installed file's own bytes cannot be told apart from the file: the
+// re-check passes and the run succeeds. Wine's ReplaceFileW then follows
+// the link and moves the file it points to, outside the install folder,
+// into the backup: its bytes are kept, but it leaves its place.
+TEST(ChangingDisk, ALinkToACopyOfTheSameBytesPassesAndWineMovesItsTarget) {
+  UpdateBench bench(PausingRelease(), Source::kPackage);
+  const ReleaseFile& whole = bench.files()[1];
+  std::wstring elsewhere = Join(bench.root(), L"elsewhere");  // not among the bench's outside folders
+  MakeFolder(elsewhere);
+  std::wstring copy = Join(elsewhere, L"copy.pak");
+  WriteBytes(copy, whole.old_bytes);
+  std::unique_ptr<InstallFolder> client = bench.NewClient(L"client");
+  std::wstring installed = client->Path(Wide(whole.name));
+  RunSettings settings;
+  settings.at_pause = [&](const std::wstring&) {
+    EXPECT_TRUE(DeleteFileW(installed.c_str()));
+    EXPECT_TRUE(MakeUnixLink(copy, installed));
+    return std::shared_ptr<void>();
+  };
+  RunRecord run = bench.Run(*client, settings);
+  EXPECT_TRUE(run.paused);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_TRUE(!run.log.empty() && run.log.back() == kReady);
+  EXPECT_EQ(ReadBytes(installed), whole.new_bytes);
+  EXPECT_EQ(ReadBytes(Join(Join(run.run_folder, L"backup"), Wide(whole.name))), whole.old_bytes);
+  EXPECT_FALSE(Exists(copy)) << "wine's ReplaceFileW no longer follows the link: see the README's traps";
+  bench.ExpectNeverBroken(*client);
+}
+
 }  // namespace
