@@ -26,7 +26,7 @@
 
 namespace {
 
-const int kTries = 30;
+const int kTries = 24;
 
 // Many rows, so that the commit's renames take a while: 48 files replaced
 // whole, 4 patched (few: each starts the patch tool), 12 added,
