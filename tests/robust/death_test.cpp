@@ -79,6 +79,7 @@ std::vector<ReleaseFile> DyingToolRelease() {
 struct Ending {
   DWORD exit_code;
   const char* last_line;
+  bool at_release;  // every file at the release; otherwise every file as before
 };
 
 // Every point, or every stride-th: the runs over the feed take about twice
@@ -103,7 +104,9 @@ void DieAtEveryPoint(const UpdateBench& bench, const RunSettings& base, Ending e
   ASSERT_FALSE(reference.log.empty());
   EXPECT_EQ(reference.log.back(), ending.last_line);
   if (base.at_pause) EXPECT_TRUE(reference.paused) << "the run never reached its patch tool";
-  bench.ExpectNeverBroken(*reference_client);
+  StateTally end;
+  bench.ExpectNeverBroken(*reference_client, &end);
+  EXPECT_EQ(ending.at_release ? end.all_new : end.all_old, 1) << end.Text();
   bench.ExpectConverges(*reference_client, &reference);
   const size_t total = reference.points.size();
   ASSERT_GT(total, 0u) << "the run recorded no change point";
@@ -139,9 +142,9 @@ void DieAtEveryPoint(const UpdateBench& bench, const RunSettings& base, Ending e
   fflush(stdout);
 }
 
-const Ending kSucceeds{0, kReady};
-const Ending kRollsBack{1, kRestored};
-const Ending kToolFails{1, kRebuildFailed};
+const Ending kSucceeds{0, kReady, true};
+const Ending kRollsBack{1, kRestored, false};
+const Ending kToolFails{1, kRebuildFailed, false};
 
 RunSettings HoldingSettings() {
   RunSettings settings;
@@ -211,7 +214,9 @@ TEST(PatchToolKilled, HalfWayWithEitherExitCode) {
     EXPECT_TRUE(!run.log.empty() && run.log.back() == c.message);
     EXPECT_EQ(ReadBytes(Join(Join(run.run_folder, L"new"), Wide(data.name))),
               data.new_bytes.substr(0, data.new_bytes.size() / 2));
-    bench.ExpectNeverBroken(*client);
+    StateTally end;
+    bench.ExpectNeverBroken(*client, &end);
+    EXPECT_EQ(end.all_old, 1) << end.Text();
     bench.ExpectConverges(*client, &run);
   }
 }

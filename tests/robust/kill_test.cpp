@@ -98,12 +98,11 @@ double SeededFraction(uint64_t seed) {
 
 TEST(KillDuringCommit, SigkillAtSeededMoments) {
   UpdateBench bench(ManyRowRelease(), Source::kPackage);
-  std::wstring records = Join(bench.root(), L"kills");
-  MakeFolder(records);
+  const std::wstring& records = bench.Records();
 
   // How long the commit and the final verification take here and now.
   std::unique_ptr<InstallFolder> measured = bench.NewClient(L"measure");
-  std::wstring measure_result = Join(records, L"measure");
+  std::wstring measure_result = Join(records, L"kill-measure");
   ASSERT_TRUE(StartKiller(*measured, L"measure", measure_result)) << "the helper did not start";
   RunRecord measure_run = bench.Run(*measured, RunSettings());
   ASSERT_EQ(measure_run.exit_code, 0u);
@@ -122,7 +121,7 @@ TEST(KillDuringCommit, SigkillAtSeededMoments) {
     SCOPED_TRACE("try " + std::to_string(i) + ", " + std::to_string(delay_ms) + " ms after the commit began");
     const int failures_before = result->total_part_count();
     std::unique_ptr<InstallFolder> client = bench.NewClient(L"try-" + std::to_wstring(i));
-    std::wstring killer_result = Join(records, L"try-" + std::to_wstring(i));
+    std::wstring killer_result = Join(records, L"kill-try-" + std::to_wstring(i));
     ASSERT_TRUE(StartKiller(*client, std::to_wstring(delay_ms), killer_result)) << "the helper did not start";
     RunRecord run = bench.Run(*client, RunSettings());
     std::string outcome = KillerResult(killer_result);
@@ -134,7 +133,10 @@ TEST(KillDuringCommit, SigkillAtSeededMoments) {
       ++ended;
       EXPECT_EQ(run.exit_code, 0u) << "a run that was not killed must have succeeded";
     }
-    bench.ExpectNeverBroken(*client, &tally);
+    StateTally state;
+    bench.ExpectNeverBroken(*client, &state);
+    if (outcome == "ended") EXPECT_EQ(state.all_new, 1) << state.Text();
+    tally.Add(state);
     bench.ExpectConverges(*client, &run);
     if (result->total_part_count() == failures_before) {
       ++passed;

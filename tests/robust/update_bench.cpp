@@ -77,6 +77,13 @@ bool RemoveLink(const std::wstring& path) {
   return WaitFor([&] { return !Exists(path); });
 }
 
+void StateTally::Add(const StateTally& other) {
+  all_old += other.all_old;
+  mixed += other.mixed;
+  all_new += other.all_new;
+  backup_only += other.backup_only;
+}
+
 std::string StateTally::Text() const {
   return std::to_string(all_old) + " all old, " + std::to_string(mixed) + " mixed, " + std::to_string(all_new) +
          " all new; " + std::to_string(backup_only) + " with a file only in a backup";
@@ -117,6 +124,7 @@ UpdateBench::UpdateBench(std::vector<ReleaseFile> files, Source source)
 }
 
 std::unique_ptr<InstallFolder> UpdateBench::NewClient(const std::wstring& name) const {
+  clients_.push_back(name);
   std::wstring dir = Join(root_, name);
   RemoveTree(dir);
   std::unique_ptr<InstallFolder> client(new InstallFolder(dir));
@@ -206,12 +214,15 @@ std::map<std::wstring, std::string> UpdateBench::InstallSnapshot(const InstallFo
 }
 
 std::map<std::wstring, std::string> UpdateBench::OutsideSnapshot() const {
-  std::map<std::wstring, std::string> snapshot, part;
-  ListInto(release_folder_, L"", {}, &part);
-  for (const auto& entry : part) snapshot[L"release\\" + entry.first] = entry.second;
-  part.clear();
-  ListInto(Beside(), L"", {}, &part);
-  for (const auto& entry : part) snapshot[L"beside\\" + entry.first] = entry.second;
+  std::map<std::wstring, std::string> snapshot;
+  std::vector<std::wstring> skip = clients_;
+  skip.push_back(L"records");
+  ListInto(root_, L"", skip, &snapshot);
+  if (source_ == Source::kFeed) {
+    std::map<std::wstring, std::string> feed;
+    ListInto(release_folder_, L"", {}, &feed);
+    for (const auto& entry : feed) snapshot[L"<feed>\\" + entry.first] = entry.second;
+  }
   return snapshot;
 }
 

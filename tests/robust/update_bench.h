@@ -73,6 +73,7 @@ struct StateTally {
   int mixed = 0;         // some old, some new
   int all_new = 0;       // every release file at the release
   int backup_only = 0;   // of those, states with a file absent and its old bytes in a backup
+  void Add(const StateTally& other);
   std::string Text() const;
 };
 
@@ -106,12 +107,15 @@ class UpdateBench {
   // bytes ("<folder>" for a folder).
   std::map<std::wstring, std::string> InstallSnapshot(const InstallFolder& client) const;
 
-  // Every file of the package or feed folder and of the neighbouring
-  // folders, with its bytes.
+  // Everything beside the clients, with its bytes: the running test's
+  // folder (the package folder and a neighbouring folder included) but for
+  // the clients and Records(), and the feed folder on the server.
   std::map<std::wstring, std::string> OutsideSnapshot() const;
 
   const std::vector<ReleaseFile>& files() const { return files_; }
   const std::wstring& root() const { return root_; }
+  // A folder of the test's own records, left out of OutsideSnapshot.
+  const std::wstring& Records() const { return records_; }
   // A folder beside the clients that no run may write to, holding
   // neighbour.txt and a-folder\inside.txt; tests may point links there.
   std::wstring Beside() const { return Join(root_, L"beside"); }
@@ -126,4 +130,5 @@ class UpdateBench {
   std::map<std::wstring, std::string> player_files_;  // relative path -> bytes, in every new client
   std::map<std::wstring, std::string> outside_before_;
   mutable int runs_ = 0;
+  mutable std::vector<std::wstring> clients_;  // names of the clients made in root_
 };
