@@ -81,12 +81,12 @@ void StateTally::Add(const StateTally& other) {
   all_old += other.all_old;
   mixed += other.mixed;
   all_new += other.all_new;
-  backup_only += other.backup_only;
+  missing += other.missing;
 }
 
 std::string StateTally::Text() const {
   return std::to_string(all_old) + " all old, " + std::to_string(mixed) + " mixed, " + std::to_string(all_new) +
-         " all new; " + std::to_string(backup_only) + " with a file only in a backup";
+         " all new; " + std::to_string(missing) + " with a file missing from its place";
 }
 
 UpdateBench::UpdateBench(std::vector<ReleaseFile> files, Source source)
@@ -229,7 +229,7 @@ std::map<std::wstring, std::string> UpdateBench::OutsideSnapshot() const {
 void UpdateBench::ExpectNeverBroken(const InstallFolder& client, StateTally* tally) const {
   std::vector<std::wstring> runs = client.RunFolders();
   int changing = 0, at_new = 0, at_old = 0;
-  bool backup_only = false;
+  bool missing = false;
   for (const ReleaseFile& file : files_) {
     SCOPED_TRACE(file.name);
     std::wstring path = client.Path(Wide(file.name));
@@ -244,7 +244,7 @@ void UpdateBench::ExpectNeverBroken(const InstallFolder& client, StateTally* tal
       if (file.row == Row::kAdded) {
         ++at_old;
       } else {
-        backup_only = true;
+        missing = true;
       }
       continue;
     }
@@ -278,7 +278,7 @@ void UpdateBench::ExpectNeverBroken(const InstallFolder& client, StateTally* tal
   }
 
   if (tally != nullptr) {
-    if (backup_only) ++tally->backup_only;
+    if (missing) ++tally->missing;
     if (at_new == changing) {
       ++tally->all_new;
     } else if (at_old == changing) {

@@ -72,7 +72,7 @@ struct StateTally {
   int all_old = 0;       // every release file as before the run
   int mixed = 0;         // some old, some new
   int all_new = 0;       // every release file at the release
-  int backup_only = 0;   // of those, states with a file absent and its old bytes in a backup
+  int missing = 0;   // of those, states with a release file missing from its place
   void Add(const StateTally& other);
   std::string Text() const;
 };
