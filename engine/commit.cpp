@@ -16,6 +16,20 @@ static const wchar_t kRestored[] = L"적용에 실패해 이전 파일로 복구
 static const wchar_t kPartlyRestored[] =
     L"복구 일부가 실패했습니다. .quenfar8-update 폴더의 backup 폴더와 로그를 보존해 주세요.";
 static const wchar_t kFinalFailed[] = L"적용 후 검증에 실패했습니다. 게임을 시작하지 않습니다.";
+static const wchar_t kStagedChanged[] = L"복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
+
+// A staged file that changed after staging verified it (another program
+// wrote to or removed it) would otherwise be put in place and fail only the
+// final verification, which rolls nothing back: the client would keep a
+// file that is neither its old nor its new version. Checked again here,
+// before anything is replaced; 0 after reporting.
+static int RecheckStaged(const FileEntry* row) {
+  if (!VerifyFile(row->new_path, row->sha256, row->size)) {
+    ReportStatus(kStagedChanged);
+    return 0;
+  }
+  return 1;
+}
 
 // One row's re-check; 0 after reporting.
 static int RecheckRow(const FileEntry* row) {
@@ -24,7 +38,7 @@ static int RecheckRow(const FileEntry* row) {
       ReportStatus(kFolderChanged);
       return 0;
     }
-    return 1;
+    return RecheckStaged(row);
   }
   wchar_t digest[DIGEST_CAPACITY];
   if (!HashFile(row->target_path, digest, nullptr) || wcscmp(digest, row->local_sha256) != 0) {
@@ -38,6 +52,7 @@ static int RecheckRow(const FileEntry* row) {
       return 0;
     }
     CloseFile(probe);
+    return RecheckStaged(row);
   }
   return 1;
 }

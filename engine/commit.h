@@ -5,8 +5,9 @@
 #include <stdint.h>
 
 // 1 when every installed file is still what the checks saw, no file to be
-// replaced is held by another program, and nothing appeared where a file is
-// to be added. On 0 the message has been reported.
+// replaced is held by another program, nothing appeared where a file is to
+// be added, and every staged file still has its expected size and digest.
+// On 0 the message has been reported.
 int RecheckInstalled();
 
 // Puts every staged file in place, in table order, keeping backups. At the

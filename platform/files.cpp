@@ -3,6 +3,102 @@
 
 #ifdef UPDATER_TEST_SEAMS
 #include <wchar.h>
+
+// Test builds only: every wrapper here that changes the file system is a
+// numbered change point, counted from 1 in the order the process reaches
+// them. Two variables, read at the first point (on the main thread, before
+// the worker exists):
+//   QUENFAR8_TEST_DIE_AT=<n>        the process ends itself, at once and
+//                                   with no cleanup, just before point n is
+//                                   made, as a power cut or a killed process
+//                                   would leave the disk (exit code 86)
+//   QUENFAR8_TEST_CHANGE_LOG=<file> one UTF-8 line per point is appended
+//                                   to <file>: "<n> <operation> <subject>",
+//                                   so that a test learns every point of an
+//                                   uninterrupted run
+// The record is written straight through kernel32 and is not itself a
+// point; it must lie outside the install folder.
+
+static const UINT kDiedAtPointExitCode = 86;
+static const int kSeamPathRoom = 1024;  // the program's path capacity
+
+static int seam_ready = 0;                // the variables below have been read
+static LONG points_reached = 0;           // change points reached so far
+static unsigned long die_at = 0;          // the point not to be made; 0: none
+static wchar_t change_log[kSeamPathRoom];  // where points are recorded; empty: nowhere
+
+// What each open handle of this file names, so that writes and flushes can
+// be recorded with their file; one beyond the table's room is recorded as
+// "(unnamed handle)".
+struct NamedHandle {
+  HANDLE handle;
+  wchar_t path[kSeamPathRoom];
+};
+static NamedHandle named_handles[8];  // the files this process holds open for writing
+
+static void ReadSeamVariables() {
+  wchar_t text[32];
+  DWORD length = GetEnvironmentVariableW(L"QUENFAR8_TEST_DIE_AT", text, 32);
+  if (length > 0 && length < 32) die_at = wcstoul(text, nullptr, 10);
+  length = GetEnvironmentVariableW(L"QUENFAR8_TEST_CHANGE_LOG", change_log, kSeamPathRoom);
+  if (length >= kSeamPathRoom) change_log[0] = L'\0';
+  seam_ready = 1;
+}
+
+static void NameHandle(HANDLE file, const wchar_t* path) {
+  if (file == INVALID_HANDLE_VALUE) return;
+  for (NamedHandle& named : named_handles) {
+    if (named.handle == nullptr) {
+      named.handle = file;
+      wcsncpy(named.path, path, kSeamPathRoom - 1);
+      return;
+    }
+  }
+}
+
+static void ForgetHandle(HANDLE file) {
+  for (NamedHandle& named : named_handles) {
+    if (named.handle == file) named.handle = nullptr;
+  }
+}
+
+static const wchar_t* HandleName(HANDLE file) {
+  for (const NamedHandle& named : named_handles) {
+    if (named.handle == file && file != nullptr) return named.path;
+  }
+  return L"(unnamed handle)";
+}
+
+static void RecordPoint(LONG point, const wchar_t* operation, const wchar_t* subject) {
+  wchar_t line[kSeamPathRoom + 64];
+  swprintf(line, kSeamPathRoom + 64, L"%ld %ls %ls\r\n", point, operation, subject);
+  char bytes[(kSeamPathRoom + 64) * 3];
+  int count = WideCharToMultiByte(CP_UTF8, 0, line, -1, bytes, sizeof bytes, nullptr, nullptr);
+  if (count <= 1) return;
+  HANDLE record = CreateFileW(change_log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (record == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(record, bytes, static_cast<DWORD>(count - 1), &written, nullptr);
+  CloseHandle(record);
+}
+
+static void ChangePoint(const wchar_t* operation, const wchar_t* subject) {
+  if (!seam_ready) ReadSeamVariables();
+  LONG point = InterlockedIncrement(&points_reached);
+  if (change_log[0] != L'\0') RecordPoint(point, operation, subject);
+  if (die_at != 0 && static_cast<unsigned long>(point) == die_at) {
+    // Ends every thread at once: no handle is closed by the program, no
+    // buffer flushed, no later status written. Does not return.
+    TerminateProcess(GetCurrentProcess(), kDiedAtPointExitCode);
+  }
+}
+#else
+// The default build has no change points.
+static inline void ChangePoint(const wchar_t*, const wchar_t*) {}
+static inline void NameHandle(HANDLE, const wchar_t*) {}
+static inline void ForgetHandle(HANDLE) {}
+static inline const wchar_t* HandleName(HANDLE) { return nullptr; }
 #endif
 
 uint32_t FileAttributes(const wchar_t* path) {
@@ -17,6 +113,7 @@ int FileSizeFromAttributes(const wchar_t* path, uint64_t* size) {
 }
 
 int CreateFolder(const wchar_t* path) {
+  ChangePoint(L"create-folder", path);
   return CreateDirectoryW(path, nullptr) ? 1 : 0;
 }
 
@@ -26,19 +123,29 @@ HANDLE OpenForHashing(const wchar_t* path) {
 }
 
 HANDLE OpenLockFile(const wchar_t* path) {
-  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  ChangePoint(L"open-lock", path);  // creates the lock when it is absent
+  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  NameHandle(file, path);
+  return file;
 }
 
 HANDLE CreateLogFile(const wchar_t* path) {
-  return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  ChangePoint(L"create-log", path);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  NameHandle(file, path);
+  return file;
 }
 
 HANDLE CreateNewFile(const wchar_t* path) {
-  return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ChangePoint(L"create-file", path);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  NameHandle(file, path);
+  return file;
 }
 
+// Not a change point: it opens an existing file and changes nothing.
 HANDLE OpenExclusive(const wchar_t* path) {
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -51,36 +158,46 @@ int ReadChunk(HANDLE file, void* buffer, uint32_t room, uint32_t* got) {
 }
 
 int WriteAll(HANDLE file, const void* data, uint32_t count) {
+  ChangePoint(L"write", HandleName(file));
   DWORD written = 0;
   if (!WriteFile(file, data, count, &written, nullptr)) return 0;
   return written == count ? 1 : 0;
 }
 
 int FlushFile(HANDLE file) {
+  ChangePoint(L"flush", HandleName(file));
   return FlushFileBuffers(file) ? 1 : 0;
 }
 
 void CloseFile(HANDLE file) {
-  if (file != INVALID_HANDLE_VALUE && file != nullptr) CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE && file != nullptr) {
+    ForgetHandle(file);
+    CloseHandle(file);
+  }
 }
 
 int CopyToNewFile(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint(L"copy", destination);
   return CopyFileW(source, destination, TRUE) ? 1 : 0;
 }
 
 int ReplaceKeepingBackup(const wchar_t* target, const wchar_t* replacement, const wchar_t* backup) {
+  ChangePoint(L"replace", target);
   return ReplaceFileW(target, replacement, backup, 0, nullptr, nullptr) ? 1 : 0;
 }
 
 int MoveToNewPlace(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint(L"move-new", destination);
   return MoveFileExW(source, destination, MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
 
 int MoveOverExisting(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint(L"move-over", destination);
   return MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
 
 int DeleteOneFile(const wchar_t* path) {
+  ChangePoint(L"delete", path);
   return DeleteFileW(path) ? 1 : 0;
 }
 

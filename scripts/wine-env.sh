@@ -50,6 +50,27 @@ start_wineserver() {
   setsid wineserver -p </dev/null >/dev/null 2>&1 &
   # Wait until the server answers, so the first test does not start it.
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  start_desktop_keeper
+}
+
+# Wine ends its desktop process about a second after the last program with
+# a window ends, and the next program that makes a window starts a new one
+# that inherits its standard error: from a test, CTest's pipe, which CTest
+# then waits on for as long as other tests keep the desktop in use. A
+# hidden window held for the whole session, by a program started detached,
+# keeps one desktop process that holds nothing of CTest's.
+start_desktop_keeper() {
+  local keeper="$QUENFAR8_BUILD_DIR/tools/desktop_keeper.exe"
+  local ready="$QUENFAR8_BUILD_DIR/desktop-keeper.ready"
+  [ -f "$keeper" ] || return 0
+  rm -f "$ready"
+  setsid wine "$keeper" "$(printf 'Z:%s' "$ready" | tr / '\\')" </dev/null >/dev/null 2>&1 &
+  local _
+  for _ in $(seq 1 600); do
+    [ -f "$ready" ] && return 0
+    sleep 0.05
+  done
+  echo "the desktop keeper did not start" >&2
 }
 
 stop_wineserver() {

@@ -155,6 +155,44 @@ TEST(EngineRecheck, FailureLeavesTheStagedRunUntouched) {
   }
 }
 
+// Row 1 is to be replaced, row 2 to be added; a staged file changes after
+// staging verified it. The re-check finds it before anything is replaced:
+// committed, it would have left a file that is neither old nor new.
+TEST(EngineRecheck, AStagedFileThatChangedStopsTheRunBeforeAnythingIsReplaced) {
+  enum class Fault { kRewritten, kCutShort, kDeleted, kFolder };
+  const struct {
+    const char* what;
+    int row;
+    Fault fault;
+  } cases[] = {
+      {"staged replacement rewritten, same size", 1, Fault::kRewritten},
+      {"staged replacement cut short", 1, Fault::kCutShort},
+      {"staged replacement deleted", 1, Fault::kDeleted},
+      {"staged added file rewritten, same size", 2, Fault::kRewritten},
+      {"staged added file replaced by a folder", 2, Fault::kFolder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CommitRun run("KRA");
+    std::wstring staged = run.Staged(c.row);
+    std::string bytes = run.NewBytes(c.row);
+    switch (c.fault) {
+      case Fault::kRewritten: WriteBytes(staged, "X" + bytes.substr(1)); break;
+      case Fault::kCutShort: WriteBytes(staged, bytes.substr(0, bytes.size() - 1)); break;
+      case Fault::kDeleted: ASSERT_TRUE(DeleteFileW(staged.c_str())); break;
+      case Fault::kFolder:
+        ASSERT_TRUE(DeleteFileW(staged.c_str()));
+        MakeFolder(staged);
+        break;
+    }
+
+    EXPECT_EQ(RecheckInstalled(), 0);
+    EXPECT_EQ(run.Lines(), std::vector<std::string>{kFinalCheck});
+    EXPECT_EQ(run.Install(), run.Before());
+    EXPECT_EQ(run.Backups(), Tree{});
+  }
+}
+
 // A current file is only ever read: a program reading it does not stop the
 // run, unlike the same reader on a file to be replaced (above).
 TEST(EngineRecheck, ACurrentFileOpenForReadingDoesNotStopTheRun) {
