@@ -181,6 +181,8 @@ TEST(HostileManifests, OneOfEachKind) {
                                  "dded.txt"),
        kBadEntry, none},
       {"a device name with an extension", replaced("name=added.txt", "name=Com1.txt"), kBadEntry, none},
+      {"a name with a folder", replaced("name=added.txt", "name=sub\\added.txt"), kBadEntry, none},
+      {"a name that climbs out", replaced("name=added.txt", "name=..\\added.txt"), kBadEntry, none},
       {"a device-like name that is none", replaced("name=added.txt", "name=COM10.txt"), kReady, com10},
       {"a name differing only in case", replaced("name=added.txt", "name=WHOLE.PAK"), kDuplicate, none},
       {"a remote path that climbs out", replaced("full=files/added.txt", "full=files/../../client/keep.txt"), kBadEntry,
