@@ -12,7 +12,10 @@ static std::wstring State() { return WindowsPath(QF8_HTTPS_STATE); }
 
 bool TestFeed::Load() {
   std::string ports = ReadBytes(Join(State(), L"ports"));
-  if (sscanf(ports.c_str(), "%d %d", &port, &untrusted_port) != 2) return false;
+  if (sscanf(ports.c_str(), "%d %d %d %d %d", &port, &untrusted_port, &other_host_port, &expired_port,
+             &self_signed_port) != 5) {
+    return false;
+  }
   www = Join(State(), L"www");
   return true;
 }
@@ -30,6 +33,10 @@ std::string TestFeed::Url(const std::string& name) const {
 
 std::string TestFeed::UntrustedUrl(const std::string& name) const {
   return "https://localhost:" + std::to_string(untrusted_port) + "/" + name + "/";
+}
+
+std::string TestFeed::UrlOn(int server_port, const std::string& name) const {
+  return "https://localhost:" + std::to_string(server_port) + "/" + name + "/";
 }
 
 std::string TestFeed::Hits() const { return ReadBytes(Join(State(), L"hits")); }

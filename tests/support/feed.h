@@ -6,7 +6,11 @@
 struct TestFeed {
   int port = 0;            // trusted certificate
   int untrusted_port = 0;  // certificate from an authority nobody trusts
-  std::wstring www;        // the server's root folder
+  // Certificates that must be refused although nothing else is wrong:
+  int other_host_port = 0;   // from the trusted authority for another host name (elsewhere.test)
+  int expired_port = 0;      // from the trusted authority for localhost, expired years ago
+  int self_signed_port = 0;  // for localhost, signed by its own key
+  std::wstring www;          // the server's root folder
 
   // Reads the fixture's state; false when the server is not running.
   bool Load();
@@ -17,8 +21,13 @@ struct TestFeed {
   // The feed address of such a folder ("https://localhost:<port>/<name>/").
   std::string Url(const std::string& name) const;
   std::string UntrustedUrl(const std::string& name) const;
+  // The same folder on the server with the given port.
+  std::string UrlOn(int server_port, const std::string& name) const;
 
-  // Paths the server's redirect targets were asked for, one per line.
+  // What the server recorded, one line each: the paths its redirect
+  // targets were asked for, the faults it played ("fault-<kind> <path>")
+  // and the connections that ended without a request
+  // ("<port>: no request, handshake ...").
   std::string Hits() const;
 
   // Lets a /hold/<token>/ request go on.
