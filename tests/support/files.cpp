@@ -257,11 +257,17 @@ bool MakeUnixCopy(const std::wstring& source, const std::wstring& target) {
   });
 }
 
-bool RunUnixProducing(const std::wstring& program, const std::wstring& command, const std::wstring& produced) {
-  return RunUnixProgram(program.c_str(), command, [&] {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    return GetFileAttributesExW(produced.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0;
-  });
+bool RunUnixCommand(const std::wstring& command, const std::wstring& done) {
+  // The shell marks the command's end with a file of its own: the Unix
+  // program's end is not always reported back, and its output may appear
+  // before it is complete.
+  DeleteFileW(done.c_str());
+  // One argument for sh by the Windows rules that wine splits with: in
+  // double quotes, so the command holds none.
+  std::wstring shell = L"sh -c \"" + command + L" && touch " + Wide(UnixPath(done)) + L"\"";
+  bool ok = RunUnixProgram(L"Z:\\bin\\sh", shell, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  DeleteFileW(done.c_str());
+  return ok;
 }
 
 std::string UnixPathOf(const std::wstring& windows_path) { return UnixPath(windows_path); }

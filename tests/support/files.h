@@ -78,10 +78,12 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link);
 // own calls would take for the same file). Both paths must lie on drive Z:.
 bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);
 
-// Runs one of the build machine's own programs (program is its path on
-// drive Z:, command its whole command line with Unix paths) and waits until
-// the file produced exists and is not empty, for at most 30 s.
-bool RunUnixProducing(const std::wstring& program, const std::wstring& command, const std::wstring& produced);
+// Runs a command line of the build machine's own programs (Unix paths, no
+// quotes, so no blanks in them) through sh and waits until it has ended
+// well, for at most
+// 30 s: false when it failed or did not end. done is a path on drive Z: for
+// the file that marks the end; it is removed again.
+bool RunUnixCommand(const std::wstring& command, const std::wstring& done);
 
 // The Unix path of a path on drive Z:.
 std::string UnixPathOf(const std::wstring& windows_path);
