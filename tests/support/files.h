@@ -80,9 +80,8 @@ bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);
 
 // Runs a command line of the build machine's own programs (Unix paths, no
 // quotes, so no blanks in them) through sh and waits until it has ended
-// well, for at most
-// 30 s: false when it failed or did not end. done is a path on drive Z: for
-// the file that marks the end; it is removed again.
+// well, for at most 30 s: false when it failed or did not end. done is a
+// path on drive Z: for the file that marks the end; it is removed again.
 bool RunUnixCommand(const std::wstring& command, const std::wstring& done);
 
 // The Unix path of a path on drive Z:.
