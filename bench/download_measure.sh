@@ -4,6 +4,8 @@
 # tree's wine prefix, as the tests do) and its own nginx with the shipped
 # site configuration, in build/bench/download; stops them at the end.
 set -euo pipefail
+# nginx lies in /usr/sbin, which a user other than root may not have on PATH.
+export PATH="$PATH:/usr/sbin:/sbin"
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/wine-env.sh"
 enter_wine_session

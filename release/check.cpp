@@ -556,12 +556,19 @@ int Check(const CheckOptions& options) {
     Problem(L"no folder for temporary files");
     return 1;
   }
-  FormatInto(folder, L"%ls\\quenfar8-check-%lu", temp, static_cast<unsigned long>(CurrentProcessId()));
-  work_folder = folder;
-  if (!CreateFolder(folder)) {
-    Problem(L"%ls: cannot make this folder for temporary files", folder);
+  // Named after the process, and after a counter too when a check of an
+  // earlier process with the same id was stopped before it cleaned up.
+  int made = 0;
+  for (unsigned attempt = 0; attempt < 100 && !made; ++attempt) {
+    FormatInto(folder, attempt == 0 ? L"%ls\\quenfar8-check-%lu" : L"%ls\\quenfar8-check-%lu-%u", temp,
+               static_cast<unsigned long>(CurrentProcessId()), attempt);
+    made = CreateFolder(folder);
+  }
+  if (!made) {
+    Problem(L"%ls: cannot make a folder for temporary files in it", temp);
     return 1;
   }
+  work_folder = folder;
   int code = CheckFeed(options);
   RemoveWorkFolder();
   if (code == 0) {

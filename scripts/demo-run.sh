@@ -23,7 +23,9 @@ stop_servers() {
   stop_wineserver
 }
 trap stop_servers EXIT
-stop_servers >/dev/null 2>&1 || true
+# Servers an interrupted demo left running; the wine session stays.
+"$root/tests/nginx/stop.sh" "$demo/nginx" >/dev/null 2>&1 || true
+"$root/tests/https/stop.sh" "$demo/https" >/dev/null 2>&1 || true
 rm -rf "$demo"
 mkdir -p "$releases/1.0" "$releases/1.1"
 

@@ -4,7 +4,8 @@
 # GoogleTest needs for std::mutex), wine with its 32-bit half, Xvfb, CMake,
 # the GoogleTest sources, OpenSSL for the test certificates, nginx for the
 # tests' web server (run by the tests as the current user, never as a
-# service), curl for the checks and the benchmark, and a Korean font. Safe to run again: it does nothing when everything is present.
+# service), curl for the checks and the benchmark, and a Korean font. Safe
+# to run again: it does nothing when everything is present.
 set -euo pipefail
 
 packages=(
@@ -60,6 +61,15 @@ deb http://deb.debian.org/debian-security ${VERSION_CODENAME}-security main
 LIST
 fi
 aptopts=(-o "Dir::Etc::sourcelist=$tmp/sources.list" -o "Dir::Etc::sourceparts=$tmp/parts")
+
+# Debian starts a package's service as it installs it (nginx on port 80,
+# which fails the install when that port is taken). The tests run nginx of
+# their own; while this install runs, no service is started.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+  $SUDO chmod 755 /usr/sbin/policy-rc.d
+  trap 'rm -rf "$tmp"; $SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+fi
 
 $SUDO apt-get "${aptopts[@]}" update || true
 $SUDO apt-get "${aptopts[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -6,6 +6,8 @@
 # Everything nginx writes (pid, logs, temporary folders) stays in <state>.
 #   start.sh <state folder> <HTTPS fixture's state folder> <site configuration>
 set -euo pipefail
+# nginx lies in /usr/sbin, which a user other than root may not have on PATH.
+export PATH="$PATH:/usr/sbin:/sbin"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mkdir -p "$1"
 state=$(cd "$1" && pwd)

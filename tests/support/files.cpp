@@ -248,13 +248,12 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
 }
 
 bool MakeUnixCopy(const std::wstring& source, const std::wstring& target) {
-  std::wstring command = L"cp \"" + Wide(UnixPath(source)) + L"\" \"" + Wide(UnixPath(target)) + L"\"";
+  // Waits for cp to end, not only for the name to appear: the copy may
+  // still be writing then.
   size_t slash = target.rfind(L'\\');
-  std::wstring folder = target.substr(0, slash), name = target.substr(slash + 1);
-  return RunUnixProgram(L"Z:\\bin\\cp", command, [&] {
-    std::vector<std::wstring> names = ListFolder(folder);
-    return std::find(names.begin(), names.end(), name) != names.end();
-  });
+  std::wstring done = target.substr(0, slash) + L"\\..\\unix-copy.done";
+  std::wstring command = L"cp '" + Wide(UnixPath(source)) + L"' '" + Wide(UnixPath(target)) + L"'";
+  return RunUnixCommand(command, done);
 }
 
 bool RunUnixCommand(const std::wstring& command, const std::wstring& done) {
@@ -263,8 +262,8 @@ bool RunUnixCommand(const std::wstring& command, const std::wstring& done) {
   // before it is complete.
   DeleteFileW(done.c_str());
   // One argument for sh by the Windows rules that wine splits with: in
-  // double quotes, so the command holds none.
-  std::wstring shell = L"sh -c \"" + command + L" && touch " + Wide(UnixPath(done)) + L"\"";
+  // double quotes, so the command holds none (single quotes pass through).
+  std::wstring shell = L"sh -c \"" + command + L" && touch '" + Wide(UnixPath(done)) + L"'\"";
   bool ok = RunUnixProgram(L"Z:\\bin\\sh", shell, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
   DeleteFileW(done.c_str());
   return ok;

@@ -78,10 +78,11 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link);
 // own calls would take for the same file). Both paths must lie on drive Z:.
 bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);
 
-// Runs a command line of the build machine's own programs (Unix paths, no
-// quotes, so no blanks in them) through sh and waits until it has ended
-// well, for at most 30 s: false when it failed or did not end. done is a
-// path on drive Z: for the file that marks the end; it is removed again.
+// Runs a command line of the build machine's own programs (Unix paths; no
+// double quotes, sh's single quotes are fine) through sh and waits until it
+// has ended well, for at most 30 s: false when it failed or did not end.
+// done is a path on drive Z: for the file that marks the end; it is removed
+// again.
 bool RunUnixCommand(const std::wstring& command, const std::wstring& done);
 
 // The Unix path of a path on drive Z:.

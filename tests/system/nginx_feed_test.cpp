@@ -47,7 +47,8 @@ std::vector<std::string> LoggedRequests(const NginxFeed& feed, const std::string
 TEST(NginxFeed, UpdatesAClient) {
   NginxFeed feed;
   ASSERT_TRUE(feed.Load()) << "the nginx fixture is not running";
-  const std::string name = "nginx-update";
+  // A name of this run's own: nginx's log lasts as long as its session.
+  const std::string name = "nginx-update-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   std::wstring root = FreshTestFolder();
   InstallFolder install(Join(root, L"client"));
 
@@ -125,7 +126,8 @@ TEST(NginxFeed, NotAFileOnTheFeed) {
   const std::string game = ReadBytes(FakeGameExe());
   int i = 0;
   for (const auto& c : cases) {
-    const std::string name = "nginx-missing-" + std::to_string(i);
+    const std::string name =
+        "nginx-missing-" + std::to_string(i) + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     InstallFolder install(Join(root, L"client" + std::to_wstring(i++)));
     WriteBytes(install.Path(L"Quenfar8.exe"), game);
     WriteBytes(install.Path(L"data.pak"), "old level data");
