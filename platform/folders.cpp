@@ -3,14 +3,17 @@
 
 #include <wchar.h>
 
-#include "app/config.h"
 #include "platform/text.h"
+
+// Room for the search pattern: a folder path of the program's 1024
+// characters and "\*".
+static const size_t kPatternCapacity = 1026;
 
 int BeginFolderWalk(const wchar_t* folder, FolderWalk* walk) {
   walk->first_pending = 0;
-  wchar_t pattern[PATH_CAPACITY];
+  wchar_t pattern[kPatternCapacity];
   // A folder whose pattern would be cut could list another folder.
-  if (wcslen(folder) + 2 >= PATH_CAPACITY) {
+  if (wcslen(folder) + 2 >= kPatternCapacity) {
     walk->find = INVALID_HANDLE_VALUE;
     return 0;
   }
