@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/status.h"
 #include "engine/file_table.h"
+#include "engine/staging.h"
 #include "platform/files.h"
 #include "transfer/digest.h"
 
@@ -16,7 +17,6 @@ static const wchar_t kRestored[] = L"적용에 실패해 이전 파일로 복구
 static const wchar_t kPartlyRestored[] =
     L"복구 일부가 실패했습니다. .quenfar8-update 폴더의 backup 폴더와 로그를 보존해 주세요.";
 static const wchar_t kFinalFailed[] = L"적용 후 검증에 실패했습니다. 게임을 시작하지 않습니다.";
-static const wchar_t kStagedChanged[] = L"복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
 
 // A staged file that changed after staging verified it (another program
 // wrote to or removed it) would otherwise be put in place and fail only the
@@ -25,7 +25,7 @@ static const wchar_t kStagedChanged[] = L"복원 파일 검증에 실패했습�
 // before anything is replaced; 0 after reporting.
 static int RecheckStaged(const FileEntry* row) {
   if (!VerifyFile(row->new_path, row->sha256, row->size)) {
-    ReportStatus(kStagedChanged);
+    ReportStatus(FINAL_CHECK_MESSAGE);
     return 0;
   }
   return 1;

@@ -15,7 +15,7 @@ extern const wchar_t DOWNLOAD_CHECK_MESSAGE[] = L"다운로드 검증에 실패�
 static const wchar_t kBadTool[] = L"hpatchz.exe가 없거나 배포본과 다릅니다.";
 static const wchar_t kToolNotStarted[] = L"차등 패치 도구를 실행하지 못했습니다.";
 static const wchar_t kRebuildFailed[] = L"차등 패치 복원에 실패했습니다. 기존 파일은 보존됩니다.";
-static const wchar_t kFinalCheck[] = L"복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
+extern const wchar_t FINAL_CHECK_MESSAGE[] = L"복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
 
 // Capacity of the tool's command line: four quoted paths and the option.
 static const size_t kCommandCapacity = 5120;
@@ -76,7 +76,7 @@ static int StageRow(int32_t i, const FileEntry* row) {
     if (!RunPatchTool(tool_path, row, patch_path)) return 0;
   }
   if (!VerifyFile(row->new_path, row->sha256, row->size)) {
-    ReportStatus(kFinalCheck);
+    ReportStatus(FINAL_CHECK_MESSAGE);
     return 0;
   }
   if (row->via_patch) DeleteOneFile(patch_path);  // a leftover patch file harms nothing

@@ -13,6 +13,10 @@ extern const wchar_t PATCH_TOOL_SHA256[];
 // What a fetched file of the wrong size or digest reports.
 extern const wchar_t DOWNLOAD_CHECK_MESSAGE[];
 
+// What a staged file that is not the release's file reports (after it is
+// rebuilt, and again in the re-check before the commit).
+extern const wchar_t FINAL_CHECK_MESSAGE[];
+
 // 1 when every row that needs an update has its verified final file at its
 // new_path; 0 after the first failure, which has been reported. The
 // progress bar moves once per row.
