@@ -3,6 +3,8 @@
 
 #include <wchar.h>
 
+#include "app/status.h"
+#include "engine/updater_options.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/processes.h"
@@ -55,10 +57,35 @@ static int ReadCommandLine() {
   return ok;
 }
 
-static void ReadFeed() {
+// Where each optional key's value goes in the settings record.
+static int32_t* OptionField(UpdaterOption option) {
+  switch (option) {
+    case UpdaterOption::kNetwork:
+      return &config.network_resilient;
+    case UpdaterOption::kKeepRuns:
+      return &config.keep_runs;
+    case UpdaterOption::kProgress:
+      return &config.progress_bytes;
+    case UpdaterOption::kCount:
+      break;
+  }
+  return nullptr;
+}
+
+// Reads the feed and the optional keys. An absent or empty key keeps the
+// plain behaviour; so does a value not understood, which is noted for the
+// log.
+static void ReadIniFile() {
   wchar_t ini_path[PATH_CAPACITY];
   JoinPath(ini_path, config.install_dir, L"Quenfar8Updater.ini");
   ReadIniText(ini_path, L"updater", L"feed", config.feed_url, PATH_CAPACITY);
+  for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
+    UpdaterOption option = static_cast<UpdaterOption>(i);
+    wchar_t value[64];
+    ReadIniText(ini_path, L"updater", UpdaterOptionKey(option), value, 64);
+    if (value[0] == L'\0') continue;
+    if (!ParseUpdaterOption(option, value, OptionField(option))) config.ignored_options |= 1u << i;
+  }
 }
 
 // The package folder from /package wins; else a manifest.ini beside the
@@ -81,6 +108,15 @@ static int ChooseSource() {
 int LoadConfig() {
   if (!FindInstallFolder()) return 0;
   if (!ReadCommandLine()) return 0;
-  ReadFeed();
+  ReadIniFile();
   return ChooseSource();
+}
+
+void ReportIgnoredOptions() {
+  for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
+    if ((config.ignored_options & (1u << i)) == 0) continue;
+    wchar_t line[STATUS_CAPACITY];
+    FormatIgnoredOption(line, STATUS_CAPACITY, static_cast<UpdaterOption>(i));
+    ReportStatus(line);
+  }
 }

@@ -24,15 +24,26 @@ struct Config {
   wchar_t launch_name[NAME_CAPACITY];    // game executable, set by the update run
   int32_t quiet;                         // 1 with /quiet: no window, no message box
   int32_t apply_only;                    // 1 with /apply-only: end after the run
+  // Optional keys of the INI file; 0 (key absent or not understood) keeps
+  // the plain behaviour.
+  int32_t network_resilient;  // 1 with network=resilient: retries, resume, reuse, one connection
+  int32_t keep_runs;          // keep_runs=N (1 to 100): run folders left after a good run; 0 keeps all
+  int32_t progress_bytes;     // 1 with progress=bytes: the bar runs over the downloaded bytes
+  uint32_t ignored_options;   // bit (1 << UpdaterOption) per key whose value was not understood
 };
 
 // Written by the main thread before the worker starts, except launch_name,
 // which the worker writes and the main thread reads after the run's end.
 extern Config config;
 
-// Fills install_dir, package_dir, feed_url, quiet and apply_only from the
+// Fills install_dir, package_dir, feed_url, quiet, apply_only and the
+// optional keys from the
 // executable's path, the command line and Quenfar8Updater.ini, and chooses
 // the source of the release. 0 on any failure, which ends the process with
 // exit code 2; the message box for an unusable source has been shown then
 // (unless quiet).
 int LoadConfig();
+
+// Logs one line for each optional key whose value was not understood. Called
+// once the log is open, before anything else is reported.
+void ReportIgnoredOptions();

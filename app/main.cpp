@@ -13,5 +13,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   int show_command = InitialShowCommand();
   if (!LoadConfig()) return 2;
   if (!PrepareWorkArea()) return 2;
+  ReportIgnoredOptions();
   return RunWindow(instance, show_command);
 }

@@ -38,3 +38,8 @@ void SetProgressRange(int32_t count) {
 void SetProgressPos(int32_t position) {
   SendToControl(progress_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
+
+// The byte figures are drawn only with progress=bytes; until then the bar
+// keeps its one step per file.
+void SetDownloadBytes(uint64_t, uint64_t) {}
+void AddDownloadBytes(uint64_t) {}

@@ -19,3 +19,10 @@ void SetProgressRange(int32_t count);
 
 // The progress bar moves to position.
 void SetProgressPos(int32_t position);
+
+// Byte progress of the run's downloads, for progress=bytes. The run sets
+// the bytes still to come and those already at hand before its downloads
+// start; the fetcher adds each chunk as it arrives. Both do nothing unless
+// the front end shows bytes.
+void SetDownloadBytes(uint64_t done, uint64_t total);
+void AddDownloadBytes(uint64_t bytes);

@@ -16,6 +16,8 @@ void ReportStatus(const wchar_t* text) {
 // The tool draws no progress bar; it shows byte counts of its own.
 void SetProgressRange(int32_t) {}
 void SetProgressPos(int32_t) {}
+void SetDownloadBytes(uint64_t, uint64_t) {}
+void AddDownloadBytes(uint64_t) {}
 
 void ClearReported() {
   reported.clear();
