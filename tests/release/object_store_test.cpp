@@ -1,0 +1,205 @@
+// A publisher's whole path on an object store: releases packed with the
+// release tool, published into a bucket of a real Ceph S3 gateway with the
+// publishing script and the aws tool, checked through the nginx front, and
+// the real updater bringing clients to the new release through that front.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/messages.h"
+#include "support/object_store.h"
+#include "support/process.h"
+#include "tests/release/publishing.h"
+
+namespace {
+
+// The remote paths a manifest's text names (its full= and path= values).
+std::vector<std::string> NamedBlobs(const std::string& manifest) {
+  std::vector<std::string> blobs;
+  for (const std::string& line : CrLfLines(manifest)) {
+    if (line.compare(0, 5, "full=") == 0 || line.compare(0, 5, "path=") == 0) blobs.push_back(line.substr(5));
+  }
+  return blobs;
+}
+
+// A prefix of the bucket of this run's own: the store lasts as long as the
+// test session.
+std::string FreshPrefix(const std::string& what) {
+  return what + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+}
+
+// The gateway's requests below a prefix once it has logged `manifests`
+// uploads of manifest.ini (it logs a request a moment after it ends).
+std::vector<std::string> StoreRequestsAfter(const ObjectStore& store, const std::string& prefix, int manifests) {
+  std::vector<std::string> lines;
+  WaitFor([&] {
+    lines = store.StoreRequests(prefix);
+    int seen = 0;
+    for (const std::string& line : lines) seen += line == "PUT manifest.ini 200";
+    return seen >= manifests;
+  });
+  return lines;
+}
+
+// pack <client> <feed> with more, then the script publishes the feed.
+void PackAndPublish(const ObjectStore& store, const std::wstring& client, const std::wstring& feed,
+                    const std::string& prefix, const std::wstring& more) {
+  ToolRun pack = Pack(client, feed, more);
+  ASSERT_EQ(pack.exit_code, 0u) << Printed(pack);
+  ObjectStore::Published published = store.Publish(feed, prefix);
+  ASSERT_EQ(published.exit_code, 0) << published.output;
+}
+
+std::wstring Tools() {
+  return L"--diff-tool " + Quoted(TestDiffTool()) + L" --patch-tool " + Quoted(TestPatchTool());
+}
+
+void ExpectClient(const InstallFolder& client, const ClientFiles& files, const char* what) {
+  for (const auto& file : files) {
+    EXPECT_EQ(ReadBytes(client.Path(Wide(file.first))), file.second) << what << ": " << file.first;
+  }
+}
+
+// Two releases published with the script: in the gateway's own log every
+// blob a manifest names was uploaded (once, never again) before that
+// manifest was, so no visible manifest ever named a missing blob. The
+// release tool's check passes through the front; a 1.0 client updates
+// through its patch, fetching exactly the manifest, the patch and the two
+// whole files it needs, and an empty folder gets every file whole.
+TEST(ObjectStore, PublishedReleasesUpdateOldAndNewClients) {
+  ObjectStore store;
+  ASSERT_TRUE(store.Load()) << "the object store or its front is not running";
+  std::wstring root = FreshTestFolder();
+  SampleReleases releases;
+  std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), feed = Join(root, L"feed");
+  WriteClient(c10, releases.v10);
+  WriteClient(c11, releases.v11);
+  const std::string prefix = FreshPrefix("e2e");
+
+  ASSERT_NO_FATAL_FAILURE(PackAndPublish(store, c10, feed, prefix, L"--version 1.0"));
+  std::string manifest10 = ReadBytes(Join(feed, L"manifest.ini"));
+  ASSERT_NO_FATAL_FAILURE(
+      PackAndPublish(store, c11, feed, prefix, L"--version 1.1 --from " + Quoted(c10) + L" " + Tools()));
+  std::string manifest11 = ReadBytes(Join(feed, L"manifest.ini"));
+  ASSERT_NE(manifest10, manifest11);
+
+  std::vector<std::string> requests = StoreRequestsAfter(store, prefix, 2);
+  std::set<std::string> uploaded;
+  int manifests = 0;
+  for (const std::string& line : requests) {
+    if (line.compare(0, 4, "PUT ") != 0) continue;
+    std::string key = line.substr(4, line.rfind(' ') - 4);
+    EXPECT_EQ(line.substr(line.rfind(' ') + 1), "200") << line;
+    if (key == "manifest.ini") {
+      ASSERT_LT(manifests, 2) << "more manifest uploads than publishing runs";
+      for (const std::string& blob : NamedBlobs(manifests == 0 ? manifest10 : manifest11)) {
+        EXPECT_EQ(uploaded.count(blob), 1u) << "manifest " << manifests + 1 << " went up before " << blob;
+      }
+      ++manifests;
+    } else {
+      EXPECT_TRUE(uploaded.insert(key).second) << key << " was uploaded twice";
+    }
+  }
+  EXPECT_EQ(manifests, 2);
+  std::set<std::string> named;
+  for (const std::string& blob : NamedBlobs(manifest10)) named.insert(blob);
+  for (const std::string& blob : NamedBlobs(manifest11)) named.insert(blob);
+  EXPECT_EQ(uploaded, named) << "every blob of the two releases, and nothing else";
+
+  std::string url = store.Url(prefix);
+  ToolRun check = Check(Wide(url), L"--client " + Quoted(c10) + L" --patch-tool " + Quoted(TestPatchTool()));
+  EXPECT_EQ(check.exit_code, 0u) << Printed(check);
+  EXPECT_TRUE(check.HasLine({"no problems"})) << check.out;
+
+  size_t before = store.FrontRequests(prefix).size();
+  InstallFolder old_client(Join(root, L"old-client"));
+  WriteClient(old_client.dir(), releases.v10);
+  ASSERT_TRUE(CopyFileW(TestPatchTool().c_str(), old_client.Path(L"hpatchz.exe").c_str(), FALSE));
+  old_client.WriteFeed(url);
+  InstallFolder::Result result = old_client.Update(L"/quiet");
+  ASSERT_EQ(result.outcome.exit_code, 0u) << (result.log.empty() ? "" : result.log.back());
+  ExpectClient(old_client, releases.v11, "1.0 client");
+  EXPECT_NE(std::find(result.log.begin(), result.log.end(), std::string("변경분 받는 중: data.pak")), result.log.end());
+
+  // The front answered the manifest, the patch and the two whole files,
+  // each whole with status 200.
+  std::string patch = MakeTestPatch(releases.v10.at("data.pak"), releases.v11.at("data.pak"));
+  std::vector<std::string> expected = {
+      "GET /" + prefix + "/manifest.ini 200 " + std::to_string(manifest11.size()),
+      "GET /" + prefix + "/patches/" + DigestOf(patch) + " 200 " + std::to_string(patch.size()),
+      "GET /" + prefix + "/files/" + DigestOf(releases.v11.at("music.ogg")) + " 200 30000",
+      "GET /" + prefix + "/files/" + DigestOf(releases.v11.at("readme.txt")) + " 200 " +
+          std::to_string(releases.v11.at("readme.txt").size()),
+  };
+  std::vector<std::string> answered;
+  WaitFor([&] { return store.FrontRequests(prefix).size() >= before + expected.size(); });
+  std::vector<std::string> lines = store.FrontRequests(prefix);
+  for (size_t i = before; i < lines.size(); ++i) answered.push_back(lines[i].substr(0, lines[i].find(" \"")));
+  EXPECT_EQ(answered, expected);
+
+  InstallFolder new_client(Join(root, L"new-client"));
+  new_client.WriteFeed(url);
+  InstallFolder::Result fresh = new_client.Update(L"/quiet");
+  ASSERT_EQ(fresh.outcome.exit_code, 0u) << (fresh.log.empty() ? "" : fresh.log.back());
+  ExpectClient(new_client, releases.v11, "empty folder");
+}
+
+// A 1.0 client is stopped while it patches data.pak (its manifest is 1.1,
+// readme.txt and music.ogg still to fetch); meanwhile 1.2 is packed and
+// published with the script, its manifest replacing 1.1's. The client
+// goes on with the release it started with, whose blobs the script left in
+// place, and ends consistent at 1.1; its next start brings it to 1.2.
+TEST(ObjectStore, ReleasePublishedMidUpdateLeavesTheClientConsistent) {
+  ObjectStore store;
+  ASSERT_TRUE(store.Load()) << "the object store or its front is not running";
+  std::wstring root = FreshTestFolder();
+  SampleReleases releases;
+  ClientFiles v12 = releases.v11;
+  v12["readme.txt"] = "release 1.2, louder music\r\n";
+  v12["music.ogg"] = Filler(40000, 3);
+  v12["data.pak"].replace(150000, 8, "LEVEL1.2");
+  std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), c12 = Join(root, L"1.2"), feed = Join(root, L"feed");
+  WriteClient(c10, releases.v10);
+  WriteClient(c11, releases.v11);
+  WriteClient(c12, v12);
+  const std::string prefix = FreshPrefix("mid-update");
+  ASSERT_NO_FATAL_FAILURE(PackAndPublish(store, c10, feed, prefix, L"--version 1.0"));
+  ASSERT_NO_FATAL_FAILURE(
+      PackAndPublish(store, c11, feed, prefix, L"--version 1.1 --from " + Quoted(c10) + L" " + Tools()));
+
+  InstallFolder client(Join(root, L"client"));
+  WriteClient(client.dir(), releases.v10);
+  ASSERT_TRUE(CopyFileW(TestPatchTool().c_str(), client.Path(L"hpatchz.exe").c_str(), FALSE));
+  client.WriteFeed(store.Url(prefix));
+  std::wstring flag = Join(root, L"pause");
+  RunOutcome first;
+  {
+    ScopedEnv pause(L"QUENFAR8_TEST_PATCH_PAUSE", flag);
+    Program run(client.exe(), L"/quiet", client.dir());
+    ASSERT_TRUE(run.started());
+    DWORD ignored = 0;
+    ASSERT_TRUE(WaitFor([&] { return Exists(flag + L".waiting") || run.WaitEnded(0, &ignored); }, 120000));
+    ASSERT_TRUE(Exists(flag + L".waiting")) << "the update ended before it patched data.pak";
+
+    ASSERT_NO_FATAL_FAILURE(
+        PackAndPublish(store, c12, feed, prefix, L"--version 1.2 --from " + Quoted(c11) + L" " + Tools()));
+    ToolRun check = Check(Wide(store.Url(prefix)));
+    EXPECT_TRUE(check.HasLine({"no problems"})) << Printed(check);
+    WriteBytes(flag + L".go", "go");
+    first = run.Wait(300000);
+  }
+  EXPECT_EQ(first.exit_code, 0u);
+  ExpectClient(client, releases.v11, "after the interrupted run");
+  std::vector<std::wstring> runs = client.RunFolders();
+  ASSERT_FALSE(runs.empty());
+  std::vector<std::string> log = CrLfLines(ReadBytes(Join(runs.back(), L"updater.log")));
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), kReady);
+  EXPECT_NE(std::find(log.begin(), log.end(), std::string("파일 받는 중: readme.txt")), log.end());
+
+  InstallFolder::Result second = client.Update(L"/quiet");
+  ASSERT_EQ(second.outcome.exit_code, 0u) << (second.log.empty() ? "" : second.log.back());
+  ExpectClient(client, v12, "after the next run");
+}
+
+}  // namespace
