@@ -27,6 +27,7 @@ struct RunKey {
   uint64_t pid;
 };
 
+// 1 when a run folder with key a was made before one with key b.
 static int KeyBefore(RunKey a, RunKey b) {
   return a.stamp < b.stamp || (a.stamp == b.stamp && a.pid < b.pid);
 }

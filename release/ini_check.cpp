@@ -30,6 +30,8 @@ const wchar_t* const kDefaults[] = {
 static_assert(sizeof(kDefaults) / sizeof(kDefaults[0]) == static_cast<uint32_t>(UpdaterOption::kCount),
               "one default per option");
 
+// 1 for a key of [updater] that the updater reads (in any letter case, as
+// its INI reader matches keys).
 int IsKnownKey(const wchar_t* key) {
   if (EqualsIgnoringAsciiCase(key, L"feed")) return 1;
   for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
@@ -73,9 +75,11 @@ void CheckFeed(const wchar_t* ini_path) {
 }
 
 // Every optional key: its value by the updater's own rule.
-void CheckOptions(const wchar_t* ini_path) {
+void CheckOptionalKeys(const wchar_t* ini_path) {
   int32_t values[static_cast<uint32_t>(UpdaterOption::kCount)] = {};
   int32_t* const fields[] = {&values[0], &values[1], &values[2]};
+  static_assert(sizeof(fields) / sizeof(fields[0]) == static_cast<uint32_t>(UpdaterOption::kCount),
+                "one field per option");
   uint32_t ignored = 0;
   ReadUpdaterOptions(ini_path, fields, &ignored);
   for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
@@ -124,7 +128,7 @@ int CheckIniFile(const std::wstring& ini_path) {
   }
   Say(L"%ls:", ini_path.c_str());
   CheckFeed(ini_path.c_str());
-  CheckOptions(ini_path.c_str());
+  CheckOptionalKeys(ini_path.c_str());
   CheckUnknownNames(ini_path.c_str());
   if (ProblemCount() == 0) {
     Say(L"no problems: a player's updater reads this file as written");

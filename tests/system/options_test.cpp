@@ -201,7 +201,7 @@ TEST(KeepRuns, AFailedRunRemovesNothing) {
   InstallFolder::Result run = client.Update();
   EXPECT_EQ(run.outcome.exit_code, 1u);
   ASSERT_FALSE(run.log.empty());
-  EXPECT_EQ(run.log.back(), kNoPackageFile);
+  EXPECT_EQ(run.log.back(), kDownloadCheck);
   EXPECT_EQ(client.install.RunFolders().size(), 3u);
   EXPECT_EQ(ReadBytes(Join(client.install.WorkFolder(), L"20210305-080000-900\\backup\\data.pak")), Filler(1000, 3));
   EXPECT_EQ(ReadBytes(client.install.Path(L"Quenfar8.exe")), "game v1");
