@@ -332,13 +332,25 @@ TEST(Window, ByteProgressOfALargeSlowDownload) {
   ASSERT_TRUE(program.started());
   UpdaterWindow w;
   ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
-  // The byte label is the second label, under the status line and beside
-  // the button.
-  HWND bytes = FindWindowExW(w.main, w.label, L"STATIC", nullptr);
-  ASSERT_NE(bytes, nullptr) << "no byte label";
-  RECT rect = ChildRect(w.main, bytes);
+  // Two labels: the status line above the bar, and the byte figures under
+  // it, beside the button (whatever order the children are listed in).
   RECT bar = ChildRect(w.main, w.bar);
   RECT button = ChildRect(w.main, w.button);
+  HWND bytes = nullptr;
+  int labels = 0;
+  for (HWND child = GetWindow(w.main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (_wcsicmp(ClassOf(child).c_str(), L"Static") != 0) continue;
+    ++labels;
+    if (ChildRect(w.main, child).top < bar.top) {
+      w.label = child;
+    } else {
+      bytes = child;
+    }
+  }
+  EXPECT_EQ(labels, 2);
+  ASSERT_NE(bytes, nullptr) << "no byte label";
+  EXPECT_EQ(ChildRect(w.main, w.label).top, 20) << "the status line moved";
+  RECT rect = ChildRect(w.main, bytes);
   EXPECT_GE(rect.top, bar.bottom);
   EXPECT_LE(rect.right, button.left);
   const std::wstring total = L" / 3.0 MB";
@@ -362,10 +374,9 @@ TEST(Window, ByteProgressOfALargeSlowDownload) {
   ASSERT_TRUE(WaitFor([&] {
     text = WindowText(bytes);
     EXPECT_TRUE(label_ok(text)) << Utf8(text);
-    return text.rfind(L"받는 중: ", 0) == 0;
+    return text.rfind(L"받는 중: ", 0) == 0 && WindowText(w.label) == L"파일 받는 중: big.pak";
   }));
   EXPECT_LT(fraction(), 0.5) << Utf8(text);
-  EXPECT_EQ(WindowText(w.label), L"파일 받는 중: big.pak");
   ExpectPictureShowsText(w, L"window-bytes-start.bmp", {{"the status label", w.label}, {"the byte label", bytes}});
 
   // The middle: about half of the bytes, with rate and time left.
