@@ -5,7 +5,8 @@
 // here is paired with CloseFile by the caller on every path.
 //
 // In test builds every wrapper that changes the file system (folder
-// creation, the creating opens, write, flush, copy, replace, move, delete)
+// creation and removal, the creating opens, write, flush, copy, replace,
+// move, delete)
 // is also a numbered change point at which a test can end the process; see
 // files.cpp.
 #pragma once
