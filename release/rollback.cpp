@@ -28,8 +28,10 @@ int IsWithin(const std::wstring& path, const std::wstring& folder) {
 }
 
 // The manifest that makes entry live again on a signed feed: its files and
-// patches under serial, signed with the key. Empty after a problem.
-std::string SignedAgain(const RollbackOptions& options, const ReleaseRecord& entry, uint64_t live_serial) {
+// patches under a serial above the live one, signed with the key; that
+// serial goes to *signed_serial. Empty after a problem.
+std::string SignedAgain(const RollbackOptions& options, const ReleaseRecord& entry, uint64_t live_serial,
+                        uint64_t* signed_serial) {
   if (IsWithin(options.sign_key, options.feed)) {
     Problem(L"%ls: the private key lies inside the feed folder; keep it where nothing is published",
             options.sign_key.c_str());
@@ -51,6 +53,7 @@ std::string SignedAgain(const RollbackOptions& options, const ReleaseRecord& ent
     Problem(L"the entry is not in the form pack writes; it cannot be signed again unchanged");
   } else {
     text = SignedManifest(ManifestText(entry.files, entry.patches, entry.version, serial), pair);
+    *signed_serial = serial;
   }
   memset(pair.private_key, 0, sizeof pair.private_key);
   return text;
@@ -118,9 +121,10 @@ int Rollback(const RollbackOptions& options) {
     return 0;
   }
   std::string text;
+  uint64_t serial = 0;
   int signed_feed = UnsignedPart(live.text) != live.text;
   if (!options.sign_key.empty()) {
-    text = SignedAgain(options, entry, live_serial);
+    text = SignedAgain(options, entry, live_serial, &serial);
   } else if (signed_feed) {
     Problem(L"the live manifest is signed: give --sign <private key file>, and the release gone back to is signed "
             L"again under a higher serial (updaters never go back in serial)");
@@ -149,12 +153,7 @@ int Rollback(const RollbackOptions& options) {
     return 1;
   }
   wchar_t signed_as[64] = L"";
-  uint64_t serial = 0;
-  if (!options.sign_key.empty()) {
-    ReleaseRecord published;
-    if (ReadRelease(live_path, &published, &why)) serial = published.serial;
-    FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
-  }
+  if (serial != 0) FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
   Say(L"%ls: history entry %u (version %ls) is live again as history entry %u%ls", options.feed.c_str(), options.to,
       entry.version.empty() ? L"(none)" : entry.version.c_str(), number, signed_as);
   std::vector<OlderClient> olders;
