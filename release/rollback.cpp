@@ -116,14 +116,19 @@ int Rollback(const RollbackOptions& options) {
     Say(L"nothing was written");
     return 1;
   }
-  if (entry.text == live.text) {
-    Say(L"%ls: history entry %u is live already; nothing was written", options.feed.c_str(), options.to);
-    return 0;
-  }
   std::string text;
   uint64_t serial = 0;
   int signed_feed = UnsignedPart(live.text) != live.text;
-  if (!options.sign_key.empty()) {
+  if (entry.text == live.text) {
+    if (ReadSmallFile(HistoryEntryPath(options.feed, count)) == live.text) {
+      Say(L"%ls: history entry %u is live already; nothing was written", options.feed.c_str(), options.to);
+      return 0;
+    }
+    // Live, but a newer entry was written by a publication that stopped
+    // before its rename: recorded again, the live manifest is the newest
+    // entry once more (which prune requires), and nothing else changes.
+    text = live.text;
+  } else if (!options.sign_key.empty()) {
     text = SignedAgain(options, entry, live_serial, &serial);
   } else if (signed_feed) {
     Problem(L"the live manifest is signed: give --sign <private key file>, and the release gone back to is signed "

@@ -422,3 +422,36 @@ TEST(Prune, WaitsForAPackAtWork) {
 }
 
 }  // namespace
+
+namespace {
+
+// A publication that stopped after writing its history entry and before
+// the manifest's rename leaves a newest entry that was never live: prune
+// refuses, history says so, and a rollback to the live entry records it
+// again as the newest without changing the manifest.
+TEST(History, AnEntryThatWasNeverLiveIsMendedByRollingBackToTheLiveOne) {
+  std::wstring root = FreshTestFolder();
+  ThreeReleases three(root, Join(root, L"feed"));
+  ASSERT_TRUE(three.Packed()) << three.Printed();
+  const std::wstring& feed = three.feed;
+  std::string live = ReadBytes(Join(feed, L"manifest.ini"));
+  WriteBytes(HistoryEntry(feed, 4), ReadBytes(HistoryEntry(feed, 2)));
+
+  ToolRun listed = History(feed);
+  EXPECT_TRUE(listed.HasLine({"3: version 1.2", ", live"})) << listed.out;
+  EXPECT_TRUE(listed.HasLine({"note: manifest.ini is entry 3, not the newest"})) << listed.out;
+  ToolRun refused = Prune(feed, L"--keep 1");
+  EXPECT_EQ(refused.exit_code, 1u) << Printed(refused);
+  EXPECT_TRUE(refused.HasLine({"problem: manifest.ini is not the newest history entry (4)"})) << refused.out;
+
+  ToolRun mended = Rollback(feed, L"--to 3");
+  ASSERT_EQ(mended.exit_code, 0u) << Printed(mended);
+  EXPECT_TRUE(mended.HasLine({"history entry 3 (version 1.2) is live again as history entry 5"})) << mended.out;
+  EXPECT_EQ(ReadBytes(Join(feed, L"manifest.ini")), live);
+  EXPECT_EQ(ReadBytes(HistoryEntry(feed, 5)), live);
+  ToolRun pruned = Prune(feed, L"--keep 1");
+  EXPECT_EQ(pruned.exit_code, 0u) << Printed(pruned);
+  EXPECT_EQ(BlobFaults(feed, live), "");
+}
+
+}  // namespace
