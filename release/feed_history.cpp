@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "release/front_end.h"
 #include "release/output.h"
+#include "release/progress.h"
 #include "release/signing.h"
 #include "transfer/digest.h"
 #include "transfer/fetch.h"
@@ -196,9 +197,18 @@ int AddHistoryEntry(const std::wstring& feed, const std::wstring& work, const st
   return 1;
 }
 
+// Counts hashed bytes on the progress line.
+static int FeedProgress(void*, const void*, uint32_t count) {
+  ProgressAdd(count);
+  return 1;
+}
+
 int HasAllBlobs(const std::wstring& feed, const ReleaseRecord& release, int check_digests,
                 std::vector<std::wstring>* missing) {
   int all = 1;
+  uint64_t total = 0;
+  for (const NamedBlob& blob : release.blobs) total += blob.size;
+  if (check_digests) ProgressBegin(L"checking files and patches", total);
   for (const NamedBlob& blob : release.blobs) {
     wchar_t source[PATH_CAPACITY];
     uint64_t size = 0;
@@ -213,7 +223,8 @@ int HasAllBlobs(const std::wstring& feed, const ReleaseRecord& release, int chec
       fault = text;
     } else if (check_digests) {
       wchar_t digest[DIGEST_CAPACITY];
-      if (!HashFile(source, digest, nullptr)) {
+      uint64_t hashed = 0;
+      if (!HashFileFeeding(source, digest, &hashed, FeedProgress, nullptr)) {
         fault = L"cannot be read";
       } else if (blob.sha256 != digest) {
         fault = std::wstring(L"its SHA-256 is ") + digest + L", the release says " + blob.sha256;
@@ -224,5 +235,6 @@ int HasAllBlobs(const std::wstring& feed, const ReleaseRecord& release, int chec
       all = 0;
     }
   }
+  if (check_digests) ProgressEnd();
   return all;
 }
