@@ -28,8 +28,9 @@ inline std::set<std::string> NamedRemotePaths(const std::string& manifest) {
   return names;
 }
 
-// 1 when every blob the manifest names lies in the feed and its bytes have
-// the digest that is its name; the faults otherwise.
+// What is wrong with the blobs the manifest names: each one missing from
+// the feed, or whose bytes do not have the digest that is its name; the
+// empty text when nothing is.
 inline std::string BlobFaults(const std::wstring& feed, const std::string& manifest) {
   std::string faults;
   for (const std::string& remote : NamedRemotePaths(manifest)) {
@@ -77,6 +78,7 @@ struct ThreeReleases {
     RecordPatches();
   }
 
+  // Notes the patches folder's names after a pack.
   void RecordPatches() {
     std::vector<std::wstring> names = ListFolder(Join(feed, L"patches"));
     patches_after.emplace_back(names.begin(), names.end());
