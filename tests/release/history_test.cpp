@@ -455,3 +455,35 @@ TEST(History, AnEntryThatWasNeverLiveIsMendedByRollingBackToTheLiveOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Command lines of the history commands that the tool does not understand,
+// and what it says on its error stream.
+const struct {
+  const wchar_t* arguments;
+  const char* said;
+} kHistoryUsageErrors[] = {
+    {L"history", "history takes one feed folder"},
+    {L"history a b", "history takes one feed folder"},
+    {L"rollback feed", "rollback needs --to"},
+    {L"rollback feed --to 0", "--to 0: give a number from 1"},
+    {L"rollback feed --to x", "--to x: give a number"},
+    {L"rollback feed --to 1 --serial 5", "--serial needs --sign"},
+    {L"rollback feed --to 1 --keep 2", "rollback has no option --keep"},
+    {L"prune feed", "prune needs --keep"},
+    {L"prune feed --keep -1", "--keep -1: give a number"},
+    {L"prune feed --keep 1 --to 2", "prune has no option --to"},
+    {L"prune --keep 1", "prune takes one feed folder"},
+};
+
+TEST(History, CommandLinesItDoesNotUnderstand) {
+  for (const auto& usage : kHistoryUsageErrors) {
+    ToolRun run = RunReleaseTool(usage.arguments);
+    EXPECT_EQ(run.exit_code, 2u) << Utf8(usage.arguments) << "\n" << Printed(run);
+    EXPECT_NE(run.err.find(usage.said), std::string::npos) << Utf8(usage.arguments) << "\n" << run.err;
+    EXPECT_TRUE(run.out.empty()) << Utf8(usage.arguments) << "\n" << run.out;
+  }
+}
+
+}  // namespace
