@@ -63,9 +63,13 @@ static void NoteLeftWorkFolders(const std::wstring& feed) {
   if (BeginFolderWalk(feed.c_str(), &walk)) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
-      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) == 0) {
-        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it, and never upload it", feed.c_str(),
-             entry.name);
+      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
+      if (WorkFolderInUse(feed + L"\\" + entry.name)) {
+        Note(L"%ls\\%ls: another pack or rollback is at work on this feed; never upload its work folder",
+             feed.c_str(), entry.name);
+      } else {
+        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it (prune does), and never upload it",
+             feed.c_str(), entry.name);
       }
     }
   }
