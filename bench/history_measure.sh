@@ -39,7 +39,7 @@ for r in $(seq 1 "$releases"); do
     done
     from=(--from "$(winpath "$bench/older")" --diff-tool "$(winpath "$differ")")
   else
-    from=(--history)
+    from=()
   fi
   "$wine_run" "$tool" pack "$(winpath "$client")" "$(winpath "$feed")" --version "1.$r" "${from[@]}" >/dev/null
 done

@@ -507,7 +507,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
          L"%ls",
          static_cast<unsigned long long>(unnamed), Bytes(bytes).c_str(), static_cast<unsigned long long>(bytes),
          HasHistory(feed) ? L"prune removes them"
-                          : L"the feed keeps no history (pack --history starts one), so prune cannot judge them");
+                          : L"the feed keeps no history yet (the next pack that publishes a release starts one), so prune cannot judge them");
   }
 }
 

@@ -129,7 +129,7 @@ int CountHistory(const std::wstring& feed, uint32_t* count) {
   *count = 0;
   std::wstring folder = HistoryFolder(feed);
   if (!HasHistory(feed)) {
-    Problem(L"%ls: no history here (pack --history starts one)", folder.c_str());
+    Problem(L"%ls: no history here (the next pack that publishes a release starts one)", folder.c_str());
     return 0;
   }
   // Only the count and the highest number are kept: the entries are 1 to n

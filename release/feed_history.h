@@ -4,8 +4,9 @@
 // before the manifest's rename and never changes afterwards; it holds only
 // what manifest.ini itself held, so it is as public as the manifest.
 //
-// A feed keeps a history once it has a history\ folder: pack --history
-// starts it, and every later pack and rollback continue it.
+// Every pack that publishes a new manifest and every rollback add an
+// entry; a feed packed before the tool kept a history gets one with its
+// next new release.
 #pragma once
 
 #include <stdint.h>

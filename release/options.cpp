@@ -85,8 +85,6 @@ int ParsePackOptions(int count, wchar_t** arguments, PackOptions* options) {
       ok = TakeOnce(count, arguments, &i, &options->sign_key, 1);
     } else if (wcscmp(argument, L"--serial") == 0) {
       ok = TakeOnce(count, arguments, &i, &serial, 0);
-    } else if (wcscmp(argument, L"--history") == 0) {
-      options->history = 1;
     } else if (IsOption(argument)) {
       UsageError(L"pack has no option %ls", argument);
       ok = 0;
@@ -277,7 +275,7 @@ void PrintUsage() {
   UsageError(L"usage:");
   UsageError(L"  Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...");
   UsageError(L"      [--diff-tool <exe>] [--diff-args \"<text>\"] [--patch-tool <hpatchz.exe>] [--version <text>]");
-  UsageError(L"      [--sign <private key file> [--serial <n>]] [--history]");
+  UsageError(L"      [--sign <private key file> [--serial <n>]]");
   UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
   UsageError(L"      [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]");
   UsageError(L"  Quenfar8Release.exe check --ini <Quenfar8Updater.ini>");

@@ -2,7 +2,7 @@
 //
 //   Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...
 //       [--diff-tool <exe> [--diff-args "<text>"]] [--patch-tool <hpatchz.exe>] [--version <text>]
-//       [--sign <private key file> [--serial <n>]] [--history]
+//       [--sign <private key file> [--serial <n>]]
 //   Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]
 //       [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]
 //   Quenfar8Release.exe check --ini <Quenfar8Updater.ini>
@@ -30,7 +30,6 @@ struct PackOptions {
   std::wstring version;              // the manifest's "version", empty for none
   std::wstring sign_key;             // the private key file that signs, empty for an unsigned feed
   uint64_t serial = 0;               // the serial asked for; 0: one more than the feed's
-  int history = 0;                   // --history: start keeping the feed's release history
 };
 
 struct CheckOptions {

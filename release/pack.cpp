@@ -196,18 +196,17 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
   return SignedManifest(ManifestText(files, patches, options.version, *serial), pair);
 }
 
-// Keeps the history of a feed that has one, or is to start one: text, the
-// manifest about to be published, becomes the next entry before the
-// manifest's rename; a history started on a feed that has a manifest
-// records that one first, so that the release live until now can be gone
-// back to. A pack that writes no manifest adds no entry (but a start
-// records the live manifest). 0 after a problem.
+// Keeps the feed's release history: text, the manifest about to be
+// published, becomes the next entry before the manifest's rename. A feed
+// packed before it had a history gets one with its next new release, and
+// the manifest live until then is recorded first, so that it can be gone
+// back to. A pack that writes no manifest adds no entry. 0 after a
+// problem.
 int KeepHistory(const PackOptions& options, const BlobStore& store, const std::string& current,
                 const std::string& text, uint32_t* entry) {
   *entry = 0;
+  if (text == current) return 1;
   int starting = !HasHistory(options.feed);
-  if (starting && !options.history) return 1;
-  if (!starting && text == current) return 1;
   if (!EnsureHistoryFolder(options.feed)) return 0;
   uint32_t number = 0;
   if (starting && !current.empty() && !AddHistoryEntry(options.feed, store.work, current, &number)) return 0;
@@ -301,9 +300,7 @@ int Pack(const PackOptions& options) {
   if (ok) {
     std::string text = ManifestToPublish(options, current, pair, files, patches, &serial);
     ok = !text.empty() && PublishBlobs(&store);
-    if (ok && (options.history || HasHistory(options.feed))) {
-      ok = KeepHistory(options, store, current.text, text, &entry) && StoreHoldsRelease(store, files, patches);
-    }
+    ok = ok && KeepHistory(options, store, current.text, text, &entry) && StoreHoldsRelease(store, files, patches);
     ok = ok && PublishManifest(store, current.text, text, &changed);
   }
   memset(pair.private_key, 0, sizeof pair.private_key);

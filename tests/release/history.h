@@ -70,7 +70,7 @@ struct ThreeReleases {
     WriteClient(c11, sample.v11);
     WriteClient(c12, v12);
     const std::wstring tail = more.empty() ? L"" : L" " + more;
-    packs.push_back(Pack(c10, feed, L"--history --version 1.0" + tail));
+    packs.push_back(Pack(c10, feed, L"--version 1.0" + tail));
     RecordPatches();
     packs.push_back(Pack(c11, feed, L"--version 1.1 " + From(c10) + tail));
     RecordPatches();

@@ -149,13 +149,14 @@ TEST(History, StartedOnAFeedThatHasAReleaseRecordsThatOneFirst) {
   WriteClient(c10, sample.v10);
   WriteClient(c11, sample.v11);
   ASSERT_EQ(Pack(c10, feed, L"--version 1.0").exit_code, 0u);
-  EXPECT_FALSE(Exists(Join(feed, L"history")));
+  // A feed packed before the tool kept a history.
+  RemoveTree(Join(feed, L"history"));
   std::string live10 = ReadBytes(Join(feed, L"manifest.ini"));
-  ToolRun started = Pack(c11, feed, L"--history --version 1.1");
+  ToolRun started = Pack(c11, feed, L"--version 1.1");
   ASSERT_EQ(started.exit_code, 0u) << Printed(started);
   EXPECT_EQ(ReadBytes(HistoryEntry(feed, 1)), live10);
   EXPECT_EQ(ReadBytes(HistoryEntry(feed, 2)), ReadBytes(Join(feed, L"manifest.ini")));
-  // Kept from now on without the option.
+  // Kept from now on.
   ASSERT_EQ(Pack(c10, feed, L"--version 1.0").exit_code, 0u);
   EXPECT_EQ(ReadBytes(HistoryEntry(feed, 3)), live10);
 }
@@ -343,7 +344,7 @@ TEST(Prune, DryRunThenForRealOnAServedFeedAndClientsStillUpdate) {
 // A feed prune must leave alone, and what it says.
 struct PruneRefusal {
   const char* what;
-  bool history;                               // packed with a history
+  bool history;                               // the history left as pack made it
   void (*spoil)(const std::wstring& feed);    // then changed so
   const wchar_t* keep;
   std::vector<std::string> said;              // pieces of the problem line
@@ -379,8 +380,9 @@ TEST(Prune, RefusesAndRemovesNothing) {
     std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), feed = Join(root, L"feed");
     WriteClient(c10, sample.v10);
     WriteClient(c11, sample.v11);
-    ASSERT_EQ(Pack(c10, feed, refusal.history ? L"--history" : L"").exit_code, 0u);
+    ASSERT_EQ(Pack(c10, feed).exit_code, 0u);
     ASSERT_EQ(Pack(c11, feed).exit_code, 0u);
+    if (!refusal.history) RemoveTree(Join(feed, L"history"));
     if (refusal.spoil != nullptr) refusal.spoil(feed);
     StampedTree before = StampedSnapshot(feed);
     ToolRun run = Prune(feed, std::wstring(L"--keep ") + refusal.keep);
@@ -397,7 +399,7 @@ TEST(Prune, WaitsForAPackAtWork) {
   std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), feed = Join(root, L"feed");
   WriteClient(c10, sample.v10);
   WriteClient(c11, sample.v11);
-  ASSERT_EQ(Pack(c10, feed, L"--history").exit_code, 0u);
+  ASSERT_EQ(Pack(c10, feed).exit_code, 0u);
   ASSERT_EQ(Pack(c11, feed).exit_code, 0u);
   // A pack's work folder with its lock held, as a running pack holds it.
   MakeFolder(Join(feed, L".quenfar8-pack-77"));
