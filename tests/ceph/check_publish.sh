@@ -18,7 +18,10 @@ log=$store/log/client.rgw.log
 aws=/usr/bin/aws
 [ -x "$aws" ] || aws=aws
 run=publish-check-$$-$(date +%s)
+# A folder of this run's own: a run left behind by an interrupted one must
+# not share the reader's files.
 rm -rf "$work"
+work=$work/$run
 mkdir -p "$work"
 failures=0
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
@@ -45,14 +48,14 @@ feed() {
 }
 digest() { printf '%s' "$1" | sha256sum | cut -c1-64; }
 
-# requests <prefix>: the gateway's log lines of requests for keys below
-# s3://<bucket>/<prefix> and of listings of the bucket, as
-# "<method> <path> <status>", once the line of the last manifest PUT is
-# there (the log is written a moment after each request ends).
+# requests <prefix>: the gateway's log lines of writes to keys below
+# s3://<bucket>/<prefix> and of listings of the prefix, as
+# "<method> <path> <status>" (reads are left out: a reader polls all along).
+# The gateway writes a line a moment after its request ends.
 requests() {
   grep -o "\"[A-Z]* /$bucket[/?][^ ]* HTTP/1.1\" [0-9]*" "$log" |
     sed 's/^"\([A-Z]*\) \([^ ]*\) HTTP\/1.1" \([0-9]*\)$/\1 \2 \3/' |
-    grep -E "^[A-Z]+ /$bucket/$1|^GET /$bucket/?\?list-type=2&prefix=$(printf '%s' "$1" | sed 's|/|%2F|g')"
+    grep -E "^(PUT|POST|DELETE) /$bucket/$1|^GET /$bucket/?\?list-type=2&prefix=$(printf '%s' "$1" | sed 's|/|%2F|g')"
 }
 wait_for_log() {
   for _ in $(seq 1 300); do
@@ -69,9 +72,37 @@ stored_size() {
   "$aws" --endpoint-url "$endpoint" s3api head-object --bucket "$bucket" --key "$1" --query ContentLength --output text 2>/dev/null
 }
 
+# watch <prefix> <stop file> <record>: until the stop file appears, reads
+# the manifest below the prefix as anyone sees it (the bucket's objects are
+# public) and fetches every blob it names, which must answer with the bytes
+# its name is the digest of. The record gets one line per manifest seen
+# ("manifest <its sha256>") and one per blob that was not there
+# ("MISSING <path>").
+watch() {
+  local url=$endpoint/$bucket/$1 path
+  while [ ! -e "$2" ]; do
+    # A poll every 50 ms or so, to leave the gateway time for the publisher.
+    sleep 0.05
+    curl -sf -o "$work/watch.ini" "${url}manifest.ini" || continue
+    echo "manifest $(sha256sum < "$work/watch.ini" | cut -c1-64)" >> "$3"
+    for path in $(tr -d '\r' < "$work/watch.ini" | sed -n 's/^full=//p; s/^path=//p'); do
+      if ! curl -sf -o "$work/watch.blob" "$url$path" ||
+        [ "$(sha256sum < "$work/watch.blob" | cut -c1-64)" != "$(basename "$path")" ]; then
+        echo "MISSING $path" >> "$3"
+      fi
+    done
+  done
+}
+
 # 1. A first release: every blob, then a listing, then the manifest.
 feed "$work/one" "game" "data of release one" ""
 prefix=$run/live/
+# Someone reads the feed all along, from before the first manifest to after
+# the last.
+: > "$work/watched"
+watch "$prefix" "$work/watch.stop" "$work/watched" &
+watcher=$!
+trap 'touch "$work/watch.stop"' EXIT
 if publish_run "$work/one" "$prefix"; then ok "first publish"; else fail "first publish: $(cat "$work/out")"; fi
 wait_for_log "PUT /$bucket/${prefix}manifest.ini " || fail "no manifest PUT in the gateway's log"
 requests "$prefix" > "$work/order"
@@ -142,6 +173,18 @@ if publish_run "$work/two" "$prefix" --delete; then ok "publish --delete again";
 [ -z "$(stored_size "${prefix}files/$(digest "data of release one")")" ] && ok "release one's own blob deleted now" ||
   fail "release one's blob is still there"
 [ -n "$(stored_size "${prefix}files/$(digest "game")")" ] || fail "a blob both releases name was deleted"
+
+touch "$work/watch.stop"
+wait "$watcher"
+versions=$(grep '^manifest ' "$work/watched" | sort -u | wc -l)
+polls=$(grep -c '^manifest ' "$work/watched")
+if grep -q '^MISSING ' "$work/watched"; then
+  fail "a reader saw a manifest naming a blob that was not there: $(grep '^MISSING ' "$work/watched" | sort -u | tr '\n' ' ')"
+elif [ "$versions" -lt 2 ]; then
+  fail "the reader saw $versions manifests, expected both releases'"
+else
+  ok "a reader polling all along saw $polls times a manifest ($versions versions), every named blob there each time"
+fi
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
 echo "every check passed"

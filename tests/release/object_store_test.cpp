@@ -202,4 +202,72 @@ TEST(ObjectStore, ReleasePublishedMidUpdateLeavesTheClientConsistent) {
   ExpectClient(client, v12, "after the next run");
 }
 
+// Three releases published; prune keeps the newest two in the feed folder,
+// and the script's --delete then removes from the bucket exactly the blobs
+// only 1.0 named. The front still serves a feed that passes its check, a
+// 1.1 client updates through its patch and a 1.0 client with whole files.
+TEST(ObjectStore, PruneThenDeleteKeepsTheKeptReleasesWhole) {
+  ObjectStore store;
+  ASSERT_TRUE(store.Load()) << "the object store or its front is not running";
+  std::wstring root = FreshTestFolder();
+  SampleReleases releases;
+  ClientFiles v12 = releases.v11;
+  v12["readme.txt"] = "release 1.2, louder music\r\n";
+  v12["music.ogg"] = Filler(40000, 3);
+  v12["data.pak"].replace(150000, 8, "LEVEL1.2");
+  std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1"), c12 = Join(root, L"1.2"), feed = Join(root, L"feed");
+  WriteClient(c10, releases.v10);
+  WriteClient(c11, releases.v11);
+  WriteClient(c12, v12);
+  const std::string prefix = FreshPrefix("prune");
+  ASSERT_NO_FATAL_FAILURE(PackAndPublish(store, c10, feed, prefix, L"--version 1.0"));
+  std::string m10 = ReadBytes(Join(feed, L"manifest.ini"));
+  ASSERT_NO_FATAL_FAILURE(
+      PackAndPublish(store, c11, feed, prefix, L"--version 1.1 --from " + Quoted(c10) + L" " + Tools()));
+  std::string m11 = ReadBytes(Join(feed, L"manifest.ini"));
+  ASSERT_NO_FATAL_FAILURE(
+      PackAndPublish(store, c12, feed, prefix, L"--version 1.2 --from " + Quoted(c11) + L" " + Tools()));
+  std::string m12 = ReadBytes(Join(feed, L"manifest.ini"));
+  std::set<std::string> kept, gone;
+  for (const std::string& blob : NamedBlobs(m11)) kept.insert(blob);
+  for (const std::string& blob : NamedBlobs(m12)) kept.insert(blob);
+  for (const std::string& blob : NamedBlobs(m10)) {
+    if (kept.count(blob) == 0) gone.insert(blob);
+  }
+  ASSERT_FALSE(gone.empty());
+
+  ToolRun pruned = RunReleaseTool(L"prune " + Quoted(feed) + L" --keep 2");
+  ASSERT_EQ(pruned.exit_code, 0u) << Printed(pruned);
+  ObjectStore::Published deleted = store.Publish(feed, prefix, "--delete");
+  ASSERT_EQ(deleted.exit_code, 0) << deleted.output;
+  // The script's output lines (LF) that name a deleted key.
+  std::set<std::string> said;
+  size_t start = 0;
+  for (size_t end; (end = deleted.output.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = deleted.output.substr(start, end - start);
+    const std::string mark = "deleted " + prefix + "/";
+    if (line.compare(0, mark.size(), mark) == 0) said.insert(line.substr(mark.size()));
+  }
+  EXPECT_EQ(said, gone) << deleted.output;
+
+  std::string url = store.Url(prefix);
+  ToolRun check = Check(Wide(url));
+  EXPECT_EQ(check.exit_code, 0u) << Printed(check);
+  InstallFolder of11(Join(root, L"client-1.1"));
+  WriteClient(of11.dir(), releases.v11);
+  ASSERT_TRUE(CopyFileW(TestPatchTool().c_str(), of11.Path(L"hpatchz.exe").c_str(), FALSE));
+  of11.WriteFeed(url);
+  InstallFolder::Result patched = of11.Update(L"/quiet");
+  ASSERT_EQ(patched.outcome.exit_code, 0u) << (patched.log.empty() ? "" : patched.log.back());
+  EXPECT_NE(std::find(patched.log.begin(), patched.log.end(), std::string("변경분 받는 중: data.pak")), patched.log.end());
+  ExpectClient(of11, v12, "client of 1.1");
+  InstallFolder of10(Join(root, L"client-1.0"));
+  WriteClient(of10.dir(), releases.v10);
+  of10.WriteFeed(url);
+  InstallFolder::Result whole = of10.Update(L"/quiet");
+  ASSERT_EQ(whole.outcome.exit_code, 0u) << (whole.log.empty() ? "" : whole.log.back());
+  EXPECT_NE(std::find(whole.log.begin(), whole.log.end(), std::string("파일 받는 중: data.pak")), whole.log.end());
+  ExpectClient(of10, v12, "client of 1.0");
+}
+
 }  // namespace
