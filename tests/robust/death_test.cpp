@@ -173,6 +173,13 @@ TEST(DieAtEveryPoint, MixedReleaseFromTheFeedSecondHalf) {
   DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 1, 2);
 }
 
+// The same over the feed with network=resilient: the partial store's
+// records and entries, and the moves out of it, are points too.
+TEST(DieAtEveryPoint, MixedReleaseFromTheFeedResilient) {
+  UpdateBench bench(MixedRelease(), Source::kResilientFeed);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride());
+}
+
 TEST(DieAtEveryPoint, CommitFailingAtAMiddleRowFromThePackage) {
   UpdateBench bench(HeldRelease(), Source::kPackage);
   DieAtEveryPoint(bench, HoldingSettings(), kRollsBack);
