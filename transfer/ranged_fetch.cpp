@@ -184,12 +184,10 @@ static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
   if (!QueryHttpsHeaderText(request, L"Retry-After", text, 64)) return;
   uint64_t seconds = 0;
   int64_t date = 0;
-  if (ParseDecimal(text, &seconds)) {
-  } else if (ParseHttpDate(text, &date)) {
+  if (!ParseDecimal(text, &seconds)) {
+    if (!ParseHttpDate(text, &date)) return;  // a value not understood asks for nothing
     int64_t left = date - UtcSecondsNow();
     seconds = left > 0 ? static_cast<uint64_t>(left) : 0;
-  } else {
-    return;
   }
   if (seconds * 1000 > kLongestRetryAfterMs) {
     notes->retry_after_over = 1;
