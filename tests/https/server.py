@@ -52,10 +52,14 @@ long as the server):
   total <delta>                 a 206 whose Content-Range totals the file's
                                 size plus <delta>
   refuse-range                  416 to every request with a Range
+  resetevery <n>                each answer cut with a TCP reset after <n>
+                                body bytes (a feed whose connections break
+                                every <n> bytes)
 
 Otherwise files are served with a strong ETag (from their bytes) and honour
 "Range: bytes=<first>-[<last>]" with "If-Range" as nginx does. Every GET is
-recorded in --hits as "GET <path> <Range or -> <If-Range or -> <status>".
+recorded in --hits as "GET <path> <Range or -> <If-Range or -> <status>", and
+once its body is over as "SENT <path> <body bytes sent>".
 
 Each misbehaviour is recorded in --hits as "fault-<kind> <path>" before it
 starts, and each connection that ends without a request as
@@ -103,6 +107,7 @@ def make_handler(root, hits_file):
         def setup(self):
             super().setup()
             self.requests_seen = 0
+            self.body_sent = 0  # file bytes this connection has handed to the socket
             # The handshake happens here, in the connection's own thread,
             # rather than in accept(): a client that stalls or refuses the
             # certificate then holds up no other connection.
@@ -303,6 +308,7 @@ def make_handler(root, hits_file):
                     if not data:
                         return True
                     self.send(data)
+                    self.body_sent += len(data)
                     at += len(data)
             return True
 
@@ -346,8 +352,15 @@ def make_handler(root, hits_file):
             if status == 206:
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, total))
             self.end_headers()
+            sent_before = self.body_sent
             try:
-                if kind in ("cut", "cutclean"):
+                if kind == "resetevery":
+                    self.record("fault-resetevery %s" % self.path)
+                    self.stream(path, first, count, stop_at=first + numbers[0])
+                    if count > numbers[0]:
+                        time.sleep(0.2)
+                        self.reset()
+                elif kind in ("cut", "cutclean"):
                     self.record("fault-%s %s" % (kind, self.path))
                     self.stream(path, first, count, stop_at=numbers[0])
                     time.sleep(0.2)  # lets the bytes sent reach the client before the end
@@ -364,6 +377,7 @@ def make_handler(root, hits_file):
             except Gone:
                 self.close_connection = True
                 self.wfile = _Discard()
+            self.record("SENT %s %d" % (self.path, self.body_sent - sent_before))
 
         def do_GET(self):
             self.requests_seen += 1
