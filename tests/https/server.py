@@ -58,8 +58,9 @@ long as the server):
 
 Otherwise files are served with a strong ETag (from their bytes) and honour
 "Range: bytes=<first>-[<last>]" with "If-Range" as nginx does. Every GET is
-recorded in --hits as "GET <path> <Range or -> <If-Range or -> <status>", and
-once its body is over as "SENT <path> <body bytes sent>".
+recorded in --hits as "GET <path> <Range or -> <If-Range or -> <status>" and
+"CONN <client port> <path>" (the connection that carried it), and once its
+body is over as "SENT <path> <body bytes sent>".
 
 Each misbehaviour is recorded in --hits as "fault-<kind> <path>" before it
 starts, and each connection that ends without a request as
@@ -274,6 +275,7 @@ def make_handler(root, hits_file):
         def note(self, status):
             self.record("GET %s %s %s %d" % (self.path, self.headers.get("Range", "-"),
                                              self.headers.get("If-Range", "-"), status))
+            self.record("CONN %d %s" % (self.client_address[1], self.path))
 
         def asked_range(self, size, etag):
             """(first, last) of a satisfiable Range, "whole", or "416"."""

@@ -70,3 +70,18 @@ std::vector<std::string> TestFeed::Gets(const std::string& url_path) const {
   }
   return gets;
 }
+
+std::vector<int> TestFeed::ConnectionsBelow(const std::string& folder_path) const {
+  std::vector<int> ports;
+  const std::string text = Hits();
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    int port = 0;
+    char path[1024];
+    if (sscanf(text.c_str() + start, "CONN %d %1023s", &port, path) == 2 &&
+        std::string(path).compare(0, folder_path.size(), folder_path) == 0) {
+      ports.push_back(port);
+    }
+  }
+  return ports;
+}

@@ -39,6 +39,10 @@ struct TestFeed {
   // "<Range or -> <If-Range or -> <status>".
   std::vector<std::string> Gets(const std::string& url_path) const;
 
+  // The client ports of the connections that carried the GETs below
+  // folder_path ("/<folder>/"), one per GET, oldest first.
+  std::vector<int> ConnectionsBelow(const std::string& folder_path) const;
+
   // Lets a /hold/<token>/ request go on.
   void Release(const std::string& token) const;
 };

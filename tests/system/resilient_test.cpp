@@ -4,6 +4,9 @@
 // run's verified files, and the connection that a cut body leaves behind.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -389,6 +392,40 @@ TEST(Resilient, ARetryNeverLandsOnALeftoverBody) {
   EXPECT_EQ(RetryLines(run.log), 1u) << Joined(run.log);
   EXPECT_EQ(feed.Gets("/" + name + "/files/a.pak"), (std::vector<std::string>{"- - 200", "- - 200"}));
   EXPECT_EQ(feed.Gets("/" + name + "/files/b.pak"), (std::vector<std::string>{"- - 200"}));
+}
+
+// One connection carries every request of a resilient run (the manifest
+// and each file).
+TEST(Resilient, OneConnectionCarriesTheRun) {
+  TestFeed feed;
+  ASSERT_TRUE(feed.Load());
+  std::wstring root = FreshTestFolder();
+  const std::string game = ReadBytes(FakeGameExe());
+  for (int resilient = 0; resilient < 2; ++resilient) {
+    const std::string name = "resilient-connection-" + std::to_string(resilient) + "-" +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    Release release(feed.Folder(name));
+    release.AddFile("Quenfar8.exe", game);
+    for (int f = 0; f < 6; ++f) release.AddFile("small" + std::to_string(f) + ".dat", Filler(3000 + f, 50 + f));
+    release.WriteManifest();
+    InstallFolder install(Join(root, L"client" + std::to_wstring(resilient)));
+    WriteBytes(install.Path(L"Quenfar8.exe"), game);
+    WriteBytes(install.Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + feed.Url(name) + "\r\n" +
+                                                         (resilient ? "network=resilient\r\n" : ""));
+    InstallFolder::Result run = install.Update(L"/quiet");
+    EXPECT_EQ(run.outcome.exit_code, 0u) << resilient;
+    std::vector<int> ports = feed.ConnectionsBelow("/" + name + "/");
+    ASSERT_EQ(ports.size(), 7u) << resilient;
+    std::vector<int> distinct = ports;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    // Wine keeps connections in a pool of the whole process, so the default
+    // mode's session per request may share one too: only the resilient
+    // mode promises it.
+    if (resilient) EXPECT_EQ(distinct.size(), 1u);
+    printf("[connections] %s mode: %zu requests over %zu connections\n", resilient ? "resilient" : "default",
+           ports.size(), distinct.size());
+  }
 }
 
 }  // namespace
