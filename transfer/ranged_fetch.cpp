@@ -10,6 +10,7 @@
 #include "platform/processes.h"
 #include "platform/text.h"
 #include "transfer/fetch.h"
+#include "transfer/http_text.h"
 
 static const wchar_t kRetrying[] = L"연결이 원활하지 않아 다시 연결합니다. (%u/%u번째 시도)";
 
@@ -130,52 +131,10 @@ static AttemptEnd SendGet(const Target* target, const wchar_t* headers, HINTERNE
   return AttemptEnd::kComplete;
 }
 
-// A decimal number of up to 19 digits and nothing else; 0 for any other text.
-static int ParseDecimal(const wchar_t* text, uint64_t* value) {
-  uint64_t number = 0;
-  size_t length = wcslen(text);
-  if (length == 0 || length > 19) return 0;
-  for (size_t i = 0; i < length; ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return 0;
-    number = number * 10 + static_cast<uint64_t>(text[i] - L'0');
-  }
-  *value = number;
-  return 1;
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-static int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t year_of_era = year - era * 400;
-  int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
 int64_t UtcSecondsNow() {
   SYSTEMTIME now;
   CurrentUtcTime(&now);
-  return DaysFromCivil(now.wYear, now.wMonth, now.wDay) * 86400 + now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
-}
-
-// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") as seconds since 1970.
-static int ParseHttpDate(const wchar_t* text, int64_t* seconds) {
-  static const wchar_t kMonths[] = L"JanFebMarAprMayJunJulAugSepOctNovDec";
-  const wchar_t* comma = wcschr(text, L',');
-  if (comma == nullptr) return 0;
-  unsigned day = 0, year = 0, hour = 0, minute = 0, second = 0;
-  wchar_t month_name[4] = {0, 0, 0, 0};
-  if (swscanf(comma + 1, L" %2u %3ls %4u %2u:%2u:%2u", &day, month_name, &year, &hour, &minute, &second) != 6) {
-    return 0;
-  }
-  for (int m = 0; m < 12; ++m) {
-    if (wcsncmp(kMonths + 3 * m, month_name, 3) == 0) {
-      *seconds = DaysFromCivil(year, m + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
-      return 1;
-    }
-  }
-  return 0;
+  return UtcSecondsOf(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 
 // Reads Retry-After (seconds or a date) into the notes.
@@ -184,7 +143,7 @@ static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
   if (!QueryHttpsHeaderText(request, L"Retry-After", text, 64)) return;
   uint64_t seconds = 0;
   int64_t date = 0;
-  if (!ParseDecimal(text, &seconds)) {
+  if (!ParseDecimalText(text, &seconds)) {
     if (!ParseHttpDate(text, &date)) return;  // a value not understood asks for nothing
     int64_t left = date - UtcSecondsNow();
     seconds = left > 0 ? static_cast<uint64_t>(left) : 0;
@@ -198,23 +157,6 @@ static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
 
 static int IsTransientStatus(uint32_t status) {
   return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
-}
-
-// "bytes <first>-<last>/<total>", each a decimal number read as text.
-static int ParseContentRange(const wchar_t* text, uint64_t* first, uint64_t* last, uint64_t* total) {
-  if (wcsncmp(text, L"bytes ", 6) != 0) return 0;
-  wchar_t part[3][24];
-  const wchar_t* at = text + 6;
-  const wchar_t kEnds[3] = {L'-', L'/', L'\0'};
-  for (int i = 0; i < 3; ++i) {
-    size_t n = 0;
-    while (at[n] != kEnds[i] && at[n] != L'\0' && n < 23) ++n;
-    if (at[n] != kEnds[i]) return 0;
-    wcsncpy(part[i], at, n);
-    part[i][n] = L'\0';
-    at += n + (kEnds[i] != L'\0' ? 1 : 0);
-  }
-  return ParseDecimal(part[0], first) && ParseDecimal(part[1], last) && ParseDecimal(part[2], total);
 }
 
 // The strong validator of an answer: its ETag unless weak, else its
@@ -233,7 +175,7 @@ static AttemptEnd JudgeLength(HINTERNET request, uint64_t wanted) {
   wchar_t text[32];
   uint64_t announced = 0;
   if (!QueryHttpsHeaderText(request, L"Content-Length", text, 32)) return AttemptEnd::kComplete;
-  if (!ParseDecimal(text, &announced) || announced > wanted) return AttemptEnd::kFatal;
+  if (!ParseDecimalText(text, &announced) || announced > wanted) return AttemptEnd::kFatal;
   return announced < wanted ? AttemptEnd::kTransient : AttemptEnd::kComplete;
 }
 
@@ -476,7 +418,7 @@ static AttemptEnd AttemptSmall(const Target* target, const wchar_t* destination,
   wchar_t text[32];
   uint64_t announced = 0;
   if (end == AttemptEnd::kComplete && QueryHttpsHeaderText(request, L"Content-Length", text, 32) &&
-      (!ParseDecimal(text, &announced) || announced > limit)) {
+      (!ParseDecimalText(text, &announced) || announced > limit)) {
     end = AttemptEnd::kFatal;
   }
   if (end == AttemptEnd::kComplete) {

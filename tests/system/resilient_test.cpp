@@ -127,7 +127,9 @@ TEST(Resilient, TransientFailuresAreTriedAgain) {
     EXPECT_EQ(gets, expected) << c.what;
     EXPECT_FALSE(Exists(test.PartialData(install))) << c.what << ": the store keeps nothing of a finished file";
     // The 429 case asked for a second each time, and got it.
-    if (std::string(c.control) == "status 429 2 1") EXPECT_GE(took, 2000u) << c.what;
+    if (std::string(c.control) == "status 429 2 1") {
+      EXPECT_GE(took, 2000u) << c.what;
+    }
   }
 }
 
@@ -422,7 +424,9 @@ TEST(Resilient, OneConnectionCarriesTheRun) {
     // Wine keeps connections in a pool of the whole process, so the default
     // mode's session per request may share one too: only the resilient
     // mode promises it.
-    if (resilient) EXPECT_EQ(distinct.size(), 1u);
+    if (resilient) {
+      EXPECT_EQ(distinct.size(), 1u);
+    }
     printf("[connections] %s mode: %zu requests over %zu connections\n", resilient ? "resilient" : "default",
            ports.size(), distinct.size());
   }
