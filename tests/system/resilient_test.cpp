@@ -315,6 +315,36 @@ TEST(Resilient, PartialEntriesThatCannotBeTrusted) {
   }
 }
 
+// The free-space check counts only what is still to come: a download that
+// holds 600,000 of its 1,000,000 bytes needs room for the other 400,000
+// (and the spare room every run keeps), not for the whole file.
+TEST(Resilient, FreeSpaceCountsOnlyWhatIsStillToCome) {
+  ScopedEnv wait(L"QUENFAR8_TEST_RETRY_MS", kRetryWaitMs);
+  ResilientCase test("space", 1000000);
+  InstallFolder install = test.Client();
+  test.feed.Control(test.data_path, "cut 600000");
+  InstallFolder::Result first = install.Update(L"/quiet");
+  EXPECT_EQ(first.outcome.exit_code, 1u);
+  ASSERT_EQ(ReadBytes(test.PartialData(install)).size(), 600000u);
+  test.feed.Control(test.data_path, "");
+  const unsigned long long kSpare = 16777216;  // what every run keeps beyond its files
+  {
+    ScopedEnv free_bytes(L"QUENFAR8_TEST_FREE_BYTES", std::to_wstring(kSpare + 400000 - 1));
+    InstallFolder::Result short_of_room = install.Update(L"/quiet");
+    EXPECT_EQ(short_of_room.outcome.exit_code, 1u);
+    ASSERT_FALSE(short_of_room.log.empty());
+    EXPECT_EQ(short_of_room.log.back(), kNoSpace);
+    EXPECT_EQ(ReadBytes(test.PartialData(install)).size(), 600000u) << "the refused run keeps the partial";
+  }
+  ScopedEnv free_bytes(L"QUENFAR8_TEST_FREE_BYTES", std::to_wstring(kSpare + 400000));
+  InstallFolder::Result enough = install.Update(L"/quiet");
+  EXPECT_EQ(enough.outcome.exit_code, 0u) << Joined(enough.log);
+  EXPECT_EQ(ReadBytes(install.Path(L"data.pak")), test.data);
+  std::vector<std::string> gets = test.feed.Gets(test.data_path);
+  ASSERT_FALSE(gets.empty());
+  EXPECT_EQ(gets.back().compare(0, 21, "bytes=600000-999999 \""), 0) << gets.back();
+}
+
 // A run that fails after staging several verified files (the last one is
 // not on the server yet): the next run fetches none of them again, and the
 // partial store keeps nothing the manifest does not name.
