@@ -95,6 +95,15 @@ static int StageRow(int32_t i, const FileEntry* row) {
 }
 
 int StageFiles() {
+  // In resilient mode the plan has set the figures already, counting what
+  // the partial store and earlier runs hold as done.
+  if (!ResilientRun()) {
+    uint64_t download_bytes = 0;
+    for (int32_t i = 0; i < entry_count; ++i) {
+      if (file_table[i].needs_update) download_bytes += file_table[i].source_size;
+    }
+    SetDownloadBytes(0, download_bytes);
+  }
   for (int32_t i = 0; i < entry_count; ++i) {
     const FileEntry* row = &file_table[i];
     if (row->needs_update && !StageRow(i, row)) return 0;

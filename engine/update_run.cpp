@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "cleanup/run_folders.h"
 #include "delivery/resilient_staging.h"
 #include "engine/commit.h"
 #include "engine/file_table.h"
@@ -59,6 +60,8 @@ static int RunPhases() {
   if (!CommitFiles()) return 0;
   if (!VerifyInstalled()) return 0;
   if (SignedReleases()) RecordReleaseSerial();
+  // Only now: a failed run's backups may be all a player has.
+  PruneAfterGoodRun();
   ReportStatus(kReady);
   return 1;
 }

@@ -252,6 +252,7 @@ int FileStamp(const wchar_t* path, uint64_t* size, uint64_t* write_time) {
 }
 
 int RemoveEmptyFolder(const wchar_t* path) {
+  ChangePoint(L"remove-folder", path);
   return RemoveDirectoryW(path) ? 1 : 0;
 }
 

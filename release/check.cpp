@@ -20,6 +20,7 @@
 #include "platform/processes.h"
 #include "platform/text.h"
 #include "release/front_end.h"
+#include "release/ini_check.h"
 #include "release/output.h"
 #include "release/client_folder.h"
 #include "release/patches.h"
@@ -524,6 +525,7 @@ int CheckFeed(const CheckOptions& options) {
 }  // namespace
 
 int Check(const CheckOptions& options) {
+  if (!options.ini.empty()) return CheckIniFile(options.ini);
   if (options.over_https) {
     if (!IsFeedAddress(options.feed.c_str()) || options.feed.size() >= PATH_CAPACITY) {
       UsageError(L"%ls: a feed address begins with https:// and ends with /", options.feed.c_str());

@@ -128,6 +128,8 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
     } else if (wcscmp(argument, L"--public-key") == 0) {
       ok = TakeOnce(count, arguments, &i, &public_key, 0);
+    } else if (wcscmp(argument, L"--ini") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->ini, 1);
     } else if (IsOption(argument)) {
       UsageError(L"check has no option %ls", argument);
       ok = 0;
@@ -135,6 +137,14 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       positional.push_back(argument);
     }
     if (!ok) return 0;
+  }
+  if (!options->ini.empty()) {
+    // The INI file is checked on its own: it names the feed itself.
+    if (!positional.empty() || !options->client.empty() || !options->patch_tool.empty() || !public_key.empty()) {
+      UsageError(L"check --ini takes the INI file alone");
+      return 0;
+    }
+    return 1;
   }
   if (positional.size() != 1) {
     UsageError(L"check takes one feed folder or feed address");
@@ -171,5 +181,6 @@ void PrintUsage() {
   UsageError(L"      [--sign <private key file> [--serial <n>]]");
   UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
   UsageError(L"      [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]");
+  UsageError(L"  Quenfar8Release.exe check --ini <Quenfar8Updater.ini>");
   UsageError(L"  Quenfar8Release.exe keygen <private key file>");
 }

@@ -5,6 +5,7 @@
 //       [--sign <private key file> [--serial <n>]]
 //   Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]
 //       [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]
+//   Quenfar8Release.exe check --ini <Quenfar8Updater.ini>
 //   Quenfar8Release.exe keygen <private key file>
 //
 // Every folder and program is turned into a full path against the current
@@ -34,6 +35,7 @@ struct CheckOptions {
   std::wstring client;      // when set, the plan for this install folder is shown
   std::wstring patch_tool;  // when set, patches whose base is at hand are applied
   std::string public_key;   // when set, the signature is checked with this key (128 digits)
+  std::wstring ini;         // with --ini: the updater's INI file to lint, and no feed
 };
 
 // Parse the arguments after the command word. 0 after a usage error has

@@ -85,6 +85,7 @@ static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destinati
     ReportStatus(kPackageCopy);
     return 0;
   }
+  AddDownloadBytes(size);
   return 1;
 }
 
@@ -102,6 +103,7 @@ static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule) {
     total += got;
     if (total > limit) return 0;
     if (!WriteAll(file, chunk, got)) return 0;
+    AddDownloadBytes(got);
   }
   if (expected_size != 0 && total != expected_size) return 0;
   return FlushFile(file);

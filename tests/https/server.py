@@ -28,6 +28,9 @@ answered with status 200 and
   fault-drip-<ms>   its Content-Length, then one byte every <ms> ms
   fault-stall-<ms>  its Content-Length, half of the body, <ms> ms of
                     silence, then the rest
+  fault-pace-<KiB>   its Content-Length, then the body in pieces of 16 KiB at
+                    <KiB> KiB per second: a large download that takes a
+                    while
 
 A file can also misbehave without a fault segment, so that its remote path
 stays the same from one run to the next: while a control file
@@ -213,6 +216,15 @@ def make_handler(root, hits_file):
                     if i:
                         time.sleep((number or 1000) / 1000.0)
                     self.send(body[i:i + 1])
+            elif kind == "pace":
+                rate = (number or 256) * 1024.0
+                self.start_body(len(body))
+                began = time.monotonic()
+                for start in range(0, len(body), 16384):
+                    # Each piece leaves when the rate allows it.
+                    due = began + start / rate
+                    time.sleep(max(0.0, due - time.monotonic()))
+                    self.send(body[start:start + 16384])
             elif kind == "stall":
                 self.start_body(len(body))
                 self.send(body[:half])
