@@ -438,6 +438,8 @@ def make_handler(root, hits_file):
 class _Discard:
     """Stands in for the stream of a connection that is gone."""
 
+    closed = False  # the handler's finish asks before it flushes
+
     def write(self, data):
         return len(data)
 
