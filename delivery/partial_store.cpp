@@ -34,10 +34,12 @@ struct EntryPaths {
   uint64_t size;
 };
 
+// The store's folder into out (PATH_CAPACITY characters).
 static void StoreFolder(wchar_t* out) {
   FormatText(out, PATH_CAPACITY, L"%ls\\.quenfar8-update\\partial", config.install_dir);
 }
 
+// The paths of the entry for digest sha256, and what the manifest says of it now.
 static void ComposeEntryPaths(const wchar_t* sha256, const wchar_t* remote_path, uint64_t size, EntryPaths* paths) {
   wchar_t folder[PATH_CAPACITY];
   StoreFolder(folder);

@@ -54,8 +54,10 @@ static int WalkCandidates(const FileEntry* row, CandidateTaker take) {
   return taken;
 }
 
+// For the plan: a candidate of the right size counts, unread.
 static int AcceptAny(const FileEntry*, const wchar_t*) { return 1; }
 
+// For staging: a candidate of the row's size and digest, moved into this run.
 static int TakeVerified(const FileEntry* row, const wchar_t* candidate) {
   return VerifyFile(candidate, row->sha256, row->size) && MoveToNewPlace(candidate, row->new_path);
 }

@@ -116,6 +116,8 @@ static int EnsureConnection(const Target* target) {
   return 1;
 }
 
+// How the WinHTTP call that just failed ends the attempt: a refused
+// certificate or a call the client refused is never tried again.
 static AttemptEnd FailureOfLastCall() {
   return LastHttpsFailure() == HttpsFailure::kTransient ? AttemptEnd::kTransient : AttemptEnd::kFatal;
 }
@@ -155,6 +157,8 @@ static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
   }
 }
 
+// 1 for the statuses a later attempt may find changed: time-out, too many
+// requests, server errors and an overloaded or unreachable upstream.
 static int IsTransientStatus(uint32_t status) {
   return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
@@ -205,6 +209,7 @@ struct PartFile {
   uint64_t have;
 };
 
+// Opens the part file for appending (made when absent); 0 when it cannot be.
 static int OpenPart(const wchar_t* path, PartFile* part) {
   part->have = 0;
   part->handle = OpenForAppending(path, &part->have);
@@ -350,6 +355,8 @@ static int WaitForNextAttempt(uint32_t* failures_in_row, const AttemptNotes* not
   return 1;
 }
 
+// The host, port and path of remote_path below the feed; 0 when the
+// address is no HTTPS address the client can use.
 static int SplitTarget(const wchar_t* remote_path, Target* target) {
   wchar_t address[2048];
   FormatInto(address, L"%ls%ls", config.feed_url, remote_path);
