@@ -39,6 +39,11 @@ HANDLE CreateLogFile(const wchar_t* path);
 // Write access, no sharing, must not exist yet: a download destination.
 HANDLE CreateNewFile(const wchar_t* path);
 
+// Write access, no sharing, opened when it exists and created when it does
+// not, positioned at its end: a partial download that goes on. *size gets
+// the bytes it already holds.
+HANDLE OpenForAppending(const wchar_t* path, uint64_t* size);
+
 // Read and write, no sharing, must exist: proves that no other program
 // holds the file. The caller closes it at once.
 HANDLE OpenExclusive(const wchar_t* path);

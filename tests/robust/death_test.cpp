@@ -182,6 +182,18 @@ TEST(DieAtEveryPoint, MixedReleaseFromTheFeedSecondHalf) {
   DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 1, 2);
 }
 
+// The same over the feed with network=resilient: the partial store's
+// records and entries, and the moves out of it, are points too.
+TEST(DieAtEveryPoint, MixedReleaseFromTheFeedResilientFirstHalf) {
+  UpdateBench bench(MixedRelease(), Source::kResilientFeed);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 0, 2);
+}
+
+TEST(DieAtEveryPoint, MixedReleaseFromTheFeedResilientSecondHalf) {
+  UpdateBench bench(MixedRelease(), Source::kResilientFeed);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 1, 2);
+}
+
 TEST(DieAtEveryPoint, CommitFailingAtAMiddleRowFromThePackage) {
   UpdateBench bench(HeldRelease(), Source::kPackage);
   DieAtEveryPoint(bench, HoldingSettings(), kRollsBack);

@@ -120,6 +120,9 @@ UpdateBench::UpdateBench(std::vector<ReleaseFile> files, Source source)
   player_files_[L"screenshots"] = "<folder>";
   player_files_[L"screenshots\\shot-1.bmp"] = Filler(3000, 99);
   if (source_ == Source::kFeed) player_files_[L"Quenfar8Updater.ini"] = "[updater]\r\nfeed=" + feed_url_ + "\r\n";
+  if (source_ == Source::kResilientFeed) {
+    player_files_[L"Quenfar8Updater.ini"] = "[updater]\r\nfeed=" + feed_url_ + "\r\nnetwork=resilient\r\n";
+  }
   outside_before_ = OutsideSnapshot();
 }
 
@@ -239,7 +242,7 @@ std::map<std::wstring, std::string> UpdateBench::OutsideSnapshot() const {
   std::vector<std::wstring> skip = clients_;
   skip.push_back(L"records");
   ListInto(root_, L"", skip, &snapshot);
-  if (source_ == Source::kFeed) {
+  if (source_ != Source::kPackage) {
     std::map<std::wstring, std::string> feed;
     ListInto(release_folder_, L"", {}, &feed);
     for (const auto& entry : feed) snapshot[L"<feed>\\" + entry.first] = entry.second;

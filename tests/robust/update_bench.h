@@ -31,8 +31,9 @@ struct ReleaseFile {
   std::string new_bytes;  // the release's copy
 };
 
-// Where the updater takes the release from.
-enum class Source { kPackage, kFeed };
+// Where the updater takes the release from: a package folder, the HTTPS
+// feed, or the feed with network=resilient.
+enum class Source { kPackage, kFeed, kResilientFeed };
 
 // The exit code of a test-build updater that ended itself at the change
 // point QUENFAR8_TEST_DIE_AT named.
