@@ -159,8 +159,12 @@ head -c $((96 * 1048576)) /dev/urandom > "$releases/1.2/movie.pak"
 step "pack release 1.2, which adds a 96 MiB file, and serve it"
 release_tool pack "$(winpath "$releases/1.2")" "$(winpath "$feed")" --version 1.2 \
   --from "$(winpath "$releases/1.1")" --diff-tool "$differ" --patch-tool "$patcher" | indent
-rm -rf "$demo/nginx/www/live"
-cp -r "$feed" "$demo/nginx/www/live"
+if [ "$object_store" = 1 ]; then
+  publish 1.2
+else
+  rm -rf "$demo/nginx/www/live"
+  cp -r "$feed" "$demo/nginx/www/live"
+fi
 printf '[updater]\r\nfeed=%s\r\nnetwork=resilient\r\nkeep_runs=3\r\nprogress=bytes\r\n' "$url" \
   > "$install/Quenfar8Updater.ini"
 echo "Quenfar8Updater.ini:"

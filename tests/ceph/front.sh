@@ -27,9 +27,9 @@ bucket=$(cat "$store/bucket")
 user_line=""
 [ "$(id -u)" -ne 0 ] || user_line="user $(id -un) $(id -gn);"
 
-# The access log notes, besides the client's request, what the front asked
-# the store for ($upstream_status is empty when the answer came from the
-# cache) and the cache's verdict.
+# The access log notes, besides the client's request and its range
+# headers, the status of what the front asked the store ($upstream_status
+# is empty when the answer came from the cache) and the cache's verdict.
 write_config() {
   cat > "$state/nginx.conf" <<CONF
 # Written by tests/ceph/front.sh for one test run.
@@ -40,7 +40,8 @@ error_log $state/error.log warn;
 events { worker_connections 256; }
 http {
     log_format front '\$request_method \$uri \$status \$body_bytes_sent "\$http_user_agent" '
-                     'range="\$http_range" store="\$upstream_status" cache="\$upstream_cache_status"';
+                     'range="\$http_range" if_range="\$http_if_range" store="\$upstream_status" '
+                     'cache="\$upstream_cache_status"';
     access_log $state/access.log front;
     client_body_temp_path $state/tmp/body;
     proxy_temp_path $state/tmp/proxy;

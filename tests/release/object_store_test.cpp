@@ -4,6 +4,9 @@
 // the real updater bringing clients to the new release through that front.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <set>
 
 #include "support/messages.h"
@@ -290,6 +293,177 @@ TEST(ObjectStore, PruneThenDeleteKeepsTheKeptReleasesWhole) {
   ASSERT_EQ(whole.outcome.exit_code, 0u) << (whole.log.empty() ? "" : whole.log.back());
   EXPECT_NE(std::find(whole.log.begin(), whole.log.end(), std::string("파일 받는 중: data.pak")), whole.log.end());
   ExpectClient(of10, v12, "client of 1.0");
+}
+
+// Starts the updater of install and kills it once its partial store holds
+// at least mark bytes of partial; returns the bytes then held (0 when the
+// download never got there).
+unsigned long long KillWhenHeld(const InstallFolder& install, const std::wstring& partial, unsigned long long mark) {
+  Program updater(install.exe(), L"/quiet", install.dir());
+  if (!updater.started()) return 0;
+  bool reached = false;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 180000) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data) &&
+        ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= mark) {
+      reached = true;
+      break;
+    }
+    DWORD code = 0;
+    if (updater.WaitEnded(0, &code)) break;
+    Sleep(1);
+  }
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, updater.pid());
+  if (process != nullptr) {
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 30000);
+    CloseHandle(process);
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!reached || !GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The front's log lines for one remote path below a prefix, once there are
+// at least count of them (nginx logs a request when it is done with it).
+std::vector<std::string> FrontLinesFor(const ObjectStore& store, const std::string& prefix, const std::string& remote,
+                                       size_t count) {
+  const std::string path = "GET /" + prefix + "/" + remote + " ";
+  std::vector<std::string> lines;
+  WaitFor([&] {
+    lines.clear();
+    for (const std::string& line : store.FrontRequests(prefix)) {
+      if (line.compare(0, path.size(), path) == 0) lines.push_back(line);
+    }
+    return lines.size() >= count;
+  });
+  return lines;
+}
+
+// The status and body bytes of a front log line ("GET <path> <status> <bytes> ...").
+void StatusAndBytes(const std::string& line, int* status, unsigned long long* bytes) {
+  size_t path_end = line.find(' ', 4);
+  *status = atoi(line.c_str() + path_end + 1);
+  *bytes = strtoull(line.c_str() + line.find(' ', path_end + 1) + 1, nullptr, 10);
+}
+
+// network=resilient through the front: an updater killed half-way through
+// a 64 MiB blob (uploaded in parts, so its ETag is no MD5) finishes it on
+// its next start with one range the front answers 206 with exactly the
+// rest; the front asked the store for that object in slices, never for all
+// of it twice.
+TEST(ObjectStore, KilledDownloadResumesThroughTheFront) {
+  ObjectStore store;
+  ASSERT_TRUE(store.Load()) << "the object store or its front is not running";
+  std::wstring root = FreshTestFolder();
+  const size_t kSize = 64u * 1048576u;
+  ClientFiles files = {{"Quenfar8.exe", ReadBytes(FakeGameExe())}, {"big.pak", Filler(kSize, 12)}};
+  const std::string& big = files.at("big.pak");
+  std::wstring release = Join(root, L"release"), feed = Join(root, L"feed");
+  WriteClient(release, files);
+  const std::string prefix = FreshPrefix("resume");
+  ASSERT_NO_FATAL_FAILURE(PackAndPublish(store, release, feed, prefix, L"--version 1.0"));
+
+  InstallFolder install(Join(root, L"client"));
+  WriteBytes(install.Path(L"Quenfar8.exe"), files.at("Quenfar8.exe"));
+  WriteBytes(install.Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + store.Url(prefix) + "\r\nnetwork=resilient\r\n");
+  const std::wstring partial = Join(install.WorkFolder(), L"partial\\" + Wide(DigestOf(big)));
+  unsigned long long held = KillWhenHeld(install, partial, kSize / 2);
+  ASSERT_GT(held, 0u) << "the download never got half-way";
+  ASSERT_LT(held, kSize) << "the kill came after the last byte";
+
+  InstallFolder::Result second = install.Update(L"/quiet", L"", 180000);
+  EXPECT_EQ(second.outcome.exit_code, 0u);
+  ASSERT_FALSE(second.log.empty());
+  EXPECT_EQ(second.log.back(), kReady);
+  EXPECT_TRUE(ReadBytes(install.Path(L"big.pak")) == big) << "big.pak is not the release's";
+  EXPECT_FALSE(Exists(partial));
+
+  const std::string remote = "files/" + DigestOf(big);
+  std::vector<std::string> lines = FrontLinesFor(store, prefix, remote, 2);
+  ASSERT_EQ(lines.size(), 2u);
+  int resumed = 0;
+  for (const std::string& line : lines) {
+    int status = 0;
+    unsigned long long bytes = 0;
+    StatusAndBytes(line, &status, &bytes);
+    if (status != 206) continue;
+    ++resumed;
+    EXPECT_EQ(bytes, kSize - held) << line;
+    EXPECT_NE(line.find("range=\"bytes=" + std::to_string(held) + "-"), std::string::npos) << line;
+  }
+  EXPECT_EQ(resumed, 1);
+  // The slices of the killed request that the front had cached are not
+  // asked for again, and one cut short is asked for once more at most.
+  EXPECT_LE(store.StoreBytesSent(prefix, remote), kSize + 1048576u);
+  printf("[resume through the front] killed with %llu of %zu bytes held; the store sent %llu bytes in all\n", held,
+         kSize, store.StoreBytesSent(prefix, remote));
+}
+
+// The store ignores If-Range. A blob under a name that is not content
+// addressed (data/big.pak, which the front passes through uncached) was
+// first uploaded with wrong bytes; a client killed half-way through keeps
+// the first half of those. The publisher then uploads the right bytes
+// under the same name. The next start asks for the rest with If-Range and
+// the old validator; the store answers 206 with the new object's rest
+// anyway, the file fails its digest, and the updater fetches it whole once
+// and succeeds.
+TEST(ObjectStore, ResumeOntoOtherContentIsCaughtByItsDigest) {
+  ObjectStore store;
+  ASSERT_TRUE(store.Load()) << "the object store or its front is not running";
+  std::wstring root = FreshTestFolder();
+  const size_t kSize = 64u * 1048576u;
+  const std::string game = ReadBytes(FakeGameExe());
+  const std::string right = Filler(kSize, 13), wrong = Filler(kSize, 14);
+  std::wstring folder = Join(root, L"feed");
+  Release release(folder);
+  release.AddFile("Quenfar8.exe", game);
+  release.AddFile("big.pak", right, "data/big.pak");
+  release.WriteManifest();
+  const std::string prefix = FreshPrefix("other-content");
+  const std::string target = "s3://" + store.bucket + "/" + prefix + "/";
+  WriteBytes(Join(folder, L"data\\big.pak"), wrong);
+  ObjectStore::Published upload = store.Aws("s3 cp --recursive --only-show-errors '" + UnixPathOf(folder) + "' '" +
+                                            target + "'");
+  ASSERT_EQ(upload.exit_code, 0) << upload.output;
+
+  InstallFolder install(Join(root, L"client"));
+  WriteBytes(install.Path(L"Quenfar8.exe"), game);
+  WriteBytes(install.Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + store.Url(prefix) + "\r\nnetwork=resilient\r\n");
+  const std::wstring partial = Join(install.WorkFolder(), L"partial\\" + Wide(DigestOf(right)));
+  unsigned long long held = KillWhenHeld(install, partial, kSize / 2);
+  ASSERT_GT(held, 0u) << "the download never got half-way";
+  ASSERT_LT(held, kSize) << "the kill came after the last byte";
+
+  WriteBytes(Join(folder, L"data\\big.pak"), right);
+  upload = store.Aws("s3 cp --only-show-errors '" + UnixPathOf(Join(folder, L"data\\big.pak")) + "' '" + target +
+                     "data/big.pak'");
+  ASSERT_EQ(upload.exit_code, 0) << upload.output;
+  size_t before = FrontLinesFor(store, prefix, "data/big.pak", 1).size();
+
+  InstallFolder::Result second = install.Update(L"/quiet", L"", 180000);
+  EXPECT_EQ(second.outcome.exit_code, 0u);
+  ASSERT_FALSE(second.log.empty());
+  EXPECT_EQ(second.log.back(), kReady);
+  EXPECT_TRUE(ReadBytes(install.Path(L"big.pak")) == right) << "big.pak is not the release's";
+  EXPECT_FALSE(Exists(partial));
+
+  // The second start: the range with If-Range, answered 206 by the store
+  // with the new object's rest, then the whole file once.
+  std::vector<std::string> lines = FrontLinesFor(store, prefix, "data/big.pak", before + 2);
+  ASSERT_EQ(lines.size(), before + 2);
+  int status = 0;
+  unsigned long long bytes = 0;
+  StatusAndBytes(lines[before], &status, &bytes);
+  EXPECT_EQ(status, 206) << lines[before];
+  EXPECT_EQ(bytes, kSize - held) << lines[before];
+  EXPECT_NE(lines[before].find("range=\"bytes=" + std::to_string(held) + "-"), std::string::npos) << lines[before];
+  EXPECT_EQ(lines[before].find("if_range=\"\""), std::string::npos) << "no If-Range: " << lines[before];
+  EXPECT_NE(lines[before].find("store=\"206\""), std::string::npos) << lines[before];
+  StatusAndBytes(lines[before + 1], &status, &bytes);
+  EXPECT_EQ(status, 200) << lines[before + 1];
+  EXPECT_EQ(bytes, kSize) << lines[before + 1];
 }
 
 }  // namespace

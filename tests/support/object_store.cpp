@@ -38,22 +38,48 @@ std::string ObjectStore::Url(const std::string& prefix) const {
   return "https://localhost:" + std::to_string(front_port) + "/" + prefix + "/";
 }
 
-ObjectStore::Published ObjectStore::Publish(const std::wstring& feed, const std::string& prefix,
-                                            const std::string& more) const {
-  // The script's output and exit code go to files of the test's own, next
-  // to the feed folder.
-  std::wstring out = feed + L".publish.out", code = feed + L".publish.code", done = feed + L".publish.done";
+// Runs a command line of the build machine's with the publisher's
+// credentials through sh; its output and exit code go to files named after
+// where (a path on drive Z: of the test's own).
+static ObjectStore::Published RunWithCredentials(const std::string& command, const std::wstring& where) {
+  std::wstring out = where + L".out", code = where + L".code", done = where + L".done";
   DeleteFileW(out.c_str());
   DeleteFileW(code.c_str());
   std::string state = QF8_STORE_STATE;
-  std::string command = ". '" + state + "/env' && '" QF8_PUBLISH_SCRIPT "' '" + UnixPathOf(feed) + "' 's3://" + bucket +
-                        "/" + prefix + "/' --endpoint-url '" + endpoint + "' " + more + " > '" + UnixPathOf(out) +
-                        "' 2>&1; echo $? > '" + UnixPathOf(code) + "'";
-  Published result;
+  std::string line = ". '" + state + "/env' && " + command + " > '" + UnixPathOf(out) + "' 2>&1; echo $? > '" +
+                     UnixPathOf(code) + "'";
+  ObjectStore::Published result;
   // Each run of the aws tool takes seconds on a loaded machine.
-  if (RunUnixCommand(Wide(command), done, 600000)) result.exit_code = atoi(ReadBytes(code).c_str());
+  if (RunUnixCommand(Wide(line), done, 600000)) result.exit_code = atoi(ReadBytes(code).c_str());
   result.output = ReadBytes(out);
   return result;
+}
+
+ObjectStore::Published ObjectStore::Publish(const std::wstring& feed, const std::string& prefix,
+                                            const std::string& more) const {
+  return RunWithCredentials("'" QF8_PUBLISH_SCRIPT "' '" + UnixPathOf(feed) + "' 's3://" + bucket + "/" + prefix +
+                                "/' --endpoint-url '" + endpoint + "' " + more,
+                            feed + L".publish");
+}
+
+ObjectStore::Published ObjectStore::Aws(const std::string& arguments) const {
+  std::wstring where = WindowsPath(QF8_STORE_STATE) + L"\\test-aws-" + std::to_wstring(GetCurrentProcessId());
+  return RunWithCredentials("aws=/usr/bin/aws; [ -x $aws ] || aws=aws; $aws --endpoint-url '" + endpoint + "' " +
+                                arguments,
+                            where);
+}
+
+unsigned long long ObjectStore::StoreBytesSent(const std::string& prefix, const std::string& key) const {
+  // ... "GET /<bucket>/<prefix>/<key> HTTP/1.1" 206 1048576 - "<agent>" ...
+  const std::string request = "\"GET /" + bucket + "/" + prefix + "/" + key + " HTTP/1.1\" ";
+  unsigned long long sum = 0;
+  for (const std::string& line : Lines(ReadBytes(Join(StoreState(), L"log\\client.rgw.log")))) {
+    size_t at = line.find(request);
+    if (at == std::string::npos) continue;
+    size_t bytes = line.find(' ', at + request.size());
+    if (bytes != std::string::npos) sum += strtoull(line.c_str() + bytes + 1, nullptr, 10);
+  }
+  return sum;
 }
 
 std::vector<std::string> ObjectStore::StoreRequests(const std::string& prefix) const {

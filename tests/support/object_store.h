@@ -30,6 +30,15 @@ struct ObjectStore {
   // gateway's address, the publisher's credentials and more arguments.
   Published Publish(const std::wstring& feed, const std::string& prefix, const std::string& more = "") const;
 
+  // Runs the aws tool (Debian's when present) with the gateway's address,
+  // the publisher's credentials and the arguments, e.g. "s3 cp <unix path>
+  // s3://<bucket>/<key>".
+  Published Aws(const std::string& arguments) const;
+
+  // The body bytes the gateway logged as sent for GETs of one key below
+  // <prefix>/, summed.
+  unsigned long long StoreBytesSent(const std::string& prefix, const std::string& key) const;
+
   // The requests the gateway has logged for keys below <prefix>/, oldest
   // first, as "<method> <key below the prefix> <status>" (the gateway logs
   // a request when it has ended).
