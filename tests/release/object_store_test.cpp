@@ -459,7 +459,8 @@ TEST(ObjectStore, ResumeOntoOtherContentIsCaughtByItsDigest) {
   EXPECT_EQ(status, 206) << lines[before];
   EXPECT_EQ(bytes, kSize - held) << lines[before];
   EXPECT_NE(lines[before].find("range=\"bytes=" + std::to_string(held) + "-"), std::string::npos) << lines[before];
-  EXPECT_EQ(lines[before].find("if_range=\"\""), std::string::npos) << "no If-Range: " << lines[before];
+  // nginx logs a header that was not sent as "-".
+  EXPECT_EQ(lines[before].find("if_range=\"-\""), std::string::npos) << "no If-Range: " << lines[before];
   EXPECT_NE(lines[before].find("store=\"206\""), std::string::npos) << lines[before];
   StatusAndBytes(lines[before + 1], &status, &bytes);
   EXPECT_EQ(status, 200) << lines[before + 1];
