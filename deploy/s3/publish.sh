@@ -135,11 +135,17 @@ named_blobs "$manifest" "$work/named" || fail "$manifest is not a manifest to pu
 # live_blobs <out>: the blobs the manifest live in the bucket names (none
 # when there is no manifest yet), as named_blobs writes them.
 live_blobs() {
-  if ! s3api get-object --bucket "$bucket" --key "${prefix}manifest.ini" "$work/live.ini" >/dev/null 2>"$work/live.err"; then
-    grep -q 'NoSuchKey\|Not Found\|404' "$work/live.err" || { cat "$work/live.err" >&2; return 1; }
+  # Whether there is one is asked by a listing: for a key that is not there,
+  # Debian's aws 2.9 ends get-object against Ceph's gateway with a Python
+  # error ("argument of type 'NoneType' is not iterable") instead of
+  # NoSuchKey, which cannot be told from any other failure.
+  s3api list-objects-v2 --bucket "$bucket" --prefix "${prefix}manifest.ini" --query 'Contents[].Key' --output text \
+    > "$work/live.list" || return 1
+  if ! grep -qxF "${prefix}manifest.ini" "$work/live.list"; then
     : > "$1"
     return 0
   fi
+  s3api get-object --bucket "$bucket" --key "${prefix}manifest.ini" "$work/live.ini" >/dev/null || return 1
   named_blobs "$work/live.ini" "$1"
 }
 # With --delete, the blobs of the release live before this one are kept

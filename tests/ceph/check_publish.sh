@@ -5,7 +5,9 @@
 # whose manifest names a blob it lacks, a blob in the bucket with another
 # size and a path outside files/ and patches/ refused with nothing
 # published; --delete removes what the feed no longer has but never the
-# manifest nor a blob the live manifest names.
+# manifest nor a blob the live manifest names, and works on a prefix with
+# no manifest yet; and a reader polling all along never sees a manifest
+# that names a blob not there.
 #   check_publish.sh <publish.sh> <object store state folder> <work folder>
 set -uo pipefail
 publish=$1
@@ -150,6 +152,10 @@ refused "a blob in the bucket with another size" "$work/other-size" "$run/other-
 feed "$work/outside" "game"
 sed -i 's|^full=files/|full=other/|' "$work/outside/manifest.ini"
 refused "a blob outside files/ and patches/" "$work/outside" "$run/outside/"
+
+# A first publication with --delete, to a prefix without a manifest yet.
+if publish_run "$work/one" "$run/fresh/" --delete; then ok "a first publication with --delete"; else
+  fail "a first publication with --delete: $(cat "$work/out")"; fi
 
 # 4. --delete: a blob no manifest names goes; the live release's blobs stay
 # although the local feed no longer has them (as after a prune); the
