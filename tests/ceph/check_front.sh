@@ -40,6 +40,11 @@ put "$tmp/big" files/0f3a "$immutable" application/octet-stream
 put "$tmp/patch" patches/77d0 "max-age=5" application/octet-stream
 put "$tmp/empty" files/e3b0 "$immutable" application/octet-stream
 put "$tmp/sliced" files/51ce "$immutable" application/octet-stream
+# A feed below a folder called files/ still has a manifest.
+put "$tmp/manifest.ini" below/files/manifest.ini "$immutable" "text/plain; charset=utf-8"
+# A feed at the bucket's top: its blobs are blobs too.
+"$aws" --endpoint-url "$endpoint" s3 cp --only-show-errors --no-progress --content-type application/octet-stream \
+  "$tmp/patch" "s3://$bucket/files/$name" </dev/null || { echo "FAIL: could not upload files/$name"; exit 1; }
 tail -c 1000000 "$tmp/big" > "$tmp/big-tail"
 
 failures=0
@@ -55,6 +60,8 @@ cases=(
   "HEAD|files/0f3a|-|200|$immutable|-"
   "GET|files/0f3a|Range: bytes=2000000-|206|$immutable|$tmp/big-tail"
   "GET|patches/77d0|-|200|$immutable|$tmp/patch"
+  "GET|below/files/manifest.ini|-|200|no-cache|$tmp/manifest.ini"
+  "GET|../files/$name|-|200|$immutable|$tmp/patch"
   # An empty blob: served, although the store answers 416 to a slice of it.
   "GET|files/e3b0|-|200|$immutable|$tmp/empty"
   "HEAD|files/e3b0|-|200|$immutable|-"
