@@ -14,6 +14,7 @@
 
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/feed_history.h"
 #include "release/output.h"
@@ -70,8 +71,28 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
   return ok;
 }
 
-// The remote paths that the newest keep entries name (the newest is the
-// live manifest). 0 after a problem: an entry that cannot be read.
+// The key under which a kept remote path protects a blob: its last part,
+// in lower case. The updater accepts paths such as "files/./<digest>" or
+// "files//<digest>" that reach the same file as "files/<digest>"; keyed by
+// the file's own name, such a blob is kept whatever the path that names it
+// (and at worst a blob with the same name in the other folder stays too).
+std::wstring KeptKey(const std::wstring& remote) {
+  size_t slash = remote.find_last_of(L"/\\");
+  std::wstring name = slash == std::wstring::npos ? remote : remote.substr(slash + 1);
+  for (wchar_t& c : name) c = FoldAsciiCase(c);
+  return name;
+}
+
+// 1 for an entry of the feed folder that is a real folder: a link or
+// junction is never listed through or emptied, since that would reach its
+// target.
+int IsPlainFolder(uint32_t attributes) {
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// The keys (KeptKey) of the remote paths that the newest keep entries name
+// (the newest is the live manifest). 0 after a problem: an entry that
+// cannot be read.
 int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring>* kept) {
   uint32_t oldest = count > options.keep ? count - options.keep + 1 : 1;
   for (uint32_t n = oldest; n <= count; ++n) {
@@ -81,7 +102,7 @@ int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring
       Problem(L"%ls: %ls", HistoryEntryPath(options.feed, n).c_str(), why.c_str());
       return 0;
     }
-    for (const NamedBlob& blob : release.blobs) kept->insert(blob.remote);
+    for (const NamedBlob& blob : release.blobs) kept->insert(KeptKey(blob.remote));
   }
   return 1;
 }
@@ -104,7 +125,7 @@ void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<
       // upper-case name may even be a kept blob itself.
       Note(L"%ls: no blob name; left alone", remote.c_str());
       ++tally->left;
-    } else if (kept.count(remote) != 0) {
+    } else if (kept.count(KeptKey(remote)) != 0) {
       ++tally->kept;
       tally->kept_bytes += entry.size;
     } else {
@@ -142,7 +163,12 @@ void RemoveLeftWorkFolders(const PruneOptions& options) {
   if (BeginFolderWalk(options.feed.c_str(), &walk)) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
-      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) == 0) folders.push_back(entry.name);
+      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
+      if (!IsPlainFolder(entry.attributes)) {
+        Note(L"%ls: no work folder (a file or a link); left alone", entry.name);
+        continue;
+      }
+      folders.push_back(entry.name);
     }
   }
   EndFolderWalk(&walk);
