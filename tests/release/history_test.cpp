@@ -393,6 +393,31 @@ TEST(Prune, RefusesAndRemovesNothing) {
   }
 }
 
+// A kept release may name a blob by a path that the updater accepts and
+// pack never writes ("files/./<digest>", as a publisher's own script might
+// write it): prune keeps that blob all the same.
+TEST(Prune, KeepsABlobAKeptReleaseNamesByAnotherPath) {
+  std::wstring root = FreshTestFolder();
+  SampleReleases sample;
+  std::wstring c10 = Join(root, L"1.0"), feed = Join(root, L"feed");
+  WriteClient(c10, sample.v10);
+  ASSERT_EQ(Pack(c10, feed).exit_code, 0u);
+  const std::string digest = DigestOf(sample.v10.at("readme.txt"));
+  std::string manifest = ReadBytes(Join(feed, L"manifest.ini"));
+  const std::string plain = "full=files/" + digest;
+  size_t at = manifest.find(plain);
+  ASSERT_NE(at, std::string::npos) << manifest;
+  manifest.replace(at, plain.size(), "full=files/./" + digest);
+  // Live and the newest entry alike, as prune requires.
+  WriteBytes(Join(feed, L"manifest.ini"), manifest);
+  WriteBytes(HistoryEntry(feed, 1), manifest);
+
+  ToolRun run = Prune(feed, L"--keep 1");
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"removed: 0 blobs"})) << run.out;
+  EXPECT_EQ(ReadBytes(Join(feed, L"files\\" + Wide(digest))), sample.v10.at("readme.txt"));
+}
+
 TEST(Prune, WaitsForAPackAtWork) {
   std::wstring root = FreshTestFolder();
   SampleReleases sample;
