@@ -250,6 +250,32 @@ TEST(Rollback, SignedFeedGoesForwardInSerialToTheOldFiles) {
   EXPECT_EQ(ReadBytes(Join(of11->WorkFolder(), L"release.serial")), "4");
 }
 
+// A signed feed whose manifest.ini cannot be read (damaged on its way to
+// the server, say) is still a signed feed, and goes forward in serial from
+// the newest entry's: a serial from 1 would be refused by every client
+// that took one before.
+TEST(Rollback, SignedFeedWithADamagedManifestGoesAboveTheNewestSerial) {
+  std::wstring root = FreshTestFolder();
+  const std::wstring sign = L"--sign " + Quoted(SigningKey());
+  ThreeReleases three(root, Join(root, L"feed"), sign);
+  ASSERT_TRUE(three.Packed()) << three.Printed();
+  const std::wstring& feed = three.feed;
+  const std::string damaged = "[release]\r\nformat=2\r\n";
+  WriteBytes(Join(feed, L"manifest.ini"), damaged);
+
+  ToolRun unsigned_run = Rollback(feed, L"--to 1");
+  EXPECT_EQ(unsigned_run.exit_code, 1u) << Printed(unsigned_run);
+  EXPECT_TRUE(unsigned_run.HasLine({"problem: ", "signed", "--sign"})) << unsigned_run.out;
+  EXPECT_EQ(ReadBytes(Join(feed, L"manifest.ini")), damaged);
+
+  ToolRun run = Rollback(feed, L"--to 1 " + sign);
+  ASSERT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"live again as history entry 4", "signed, serial 4"})) << run.out;
+  std::string live = ReadBytes(Join(feed, L"manifest.ini"));
+  EXPECT_NE(live.find("serial=4\r\n"), std::string::npos) << live;
+  EXPECT_EQ(ReadBytes(HistoryEntry(feed, 4)), live);
+}
+
 TEST(Prune, DryRunThenForRealOnAServedFeedAndClientsStillUpdate) {
   ServedFeed served;
   ASSERT_TRUE(served.Load("prune")) << "the nginx fixture is not running";
