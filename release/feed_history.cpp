@@ -41,6 +41,13 @@ std::string ReadSmallFile(const std::wstring& path) {
   return bytes;
 }
 
+std::wstring BlobKey(const std::wstring& remote) {
+  size_t slash = remote.find_last_of(L"/\\");
+  std::wstring name = slash == std::wstring::npos ? remote : remote.substr(slash + 1);
+  for (wchar_t& c : name) c = FoldAsciiCase(c);
+  return name;
+}
+
 int IsDigestName(const wchar_t* name) {
   return IsSha256Hex(name);
 }

@@ -71,18 +71,6 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
   return ok;
 }
 
-// The key under which a kept remote path protects a blob: its last part,
-// in lower case. The updater accepts paths such as "files/./<digest>" or
-// "files//<digest>" that reach the same file as "files/<digest>"; keyed by
-// the file's own name, such a blob is kept whatever the path that names it
-// (and at worst a blob with the same name in the other folder stays too).
-std::wstring KeptKey(const std::wstring& remote) {
-  size_t slash = remote.find_last_of(L"/\\");
-  std::wstring name = slash == std::wstring::npos ? remote : remote.substr(slash + 1);
-  for (wchar_t& c : name) c = FoldAsciiCase(c);
-  return name;
-}
-
 // 1 for an entry of the feed folder that is a real folder: a link or
 // junction is never listed through or emptied, since that would reach its
 // target.
@@ -90,7 +78,7 @@ int IsPlainFolder(uint32_t attributes) {
   return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
 }
 
-// The keys (KeptKey) of the remote paths that the newest keep entries name
+// The keys (BlobKey) of the remote paths that the newest keep entries name
 // (the newest is the live manifest). 0 after a problem: an entry that
 // cannot be read.
 int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring>* kept) {
@@ -102,7 +90,7 @@ int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring
       Problem(L"%ls: %ls", HistoryEntryPath(options.feed, n).c_str(), why.c_str());
       return 0;
     }
-    for (const NamedBlob& blob : release.blobs) kept->insert(KeptKey(blob.remote));
+    for (const NamedBlob& blob : release.blobs) kept->insert(BlobKey(blob.remote));
   }
   return 1;
 }
@@ -125,7 +113,7 @@ void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<
       // upper-case name may even be a kept blob itself.
       Note(L"%ls: no blob name; left alone", remote.c_str());
       ++tally->left;
-    } else if (kept.count(KeptKey(remote)) != 0) {
+    } else if (kept.count(BlobKey(remote)) != 0) {
       ++tally->kept;
       tally->kept_bytes += entry.size;
     } else {
