@@ -61,13 +61,17 @@ static uint32_t sample_count = 0;          // samples taken so far (the ring hol
 
 HWND bytes_label = nullptr;
 
+// The per-file steps stop once the worker has set a byte total, not once
+// the window thread has first drawn it: a step judged by the window
+// thread's flag could still be sent after the bar had changed over, and
+// land on the byte range (or set the range back to the file count).
 void SetProgressRange(int32_t count) {
-  if (bar_shows_bytes.load()) return;
+  if (download_total.load() != 0) return;
   SendToControl(progress_bar, PBM_SETRANGE32, 0, count);
 }
 
 void SetProgressPos(int32_t position) {
-  if (bar_shows_bytes.load()) return;
+  if (download_total.load() != 0) return;
   SendToControl(progress_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 

@@ -113,6 +113,9 @@ static void FinishRemoval(const wchar_t* path, PruneResult* result) {
 static void RemoveRunFolder(const wchar_t* work_folder, const wchar_t* name, PruneResult* result) {
   wchar_t path[PATH_CAPACITY];
   wchar_t removing[PATH_CAPACITY];
+  // A removing name cut short would have neither form: the folder would
+  // never be finished nor counted again.
+  if (wcslen(work_folder) + 1 + wcslen(name) + kRemovingSuffixLength >= PATH_CAPACITY) return;
   JoinPath(path, work_folder, name);
   FormatInto(removing, L"%ls%ls", path, kRemovingSuffix);
   if (!MoveToNewPlace(path, removing)) return;

@@ -476,7 +476,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
   ReleaseRecord release;
   std::wstring why;
   if (!ReadRelease(feed + L"\\manifest.ini", &release, &why)) return;
-  for (const NamedBlob& blob : release.blobs) named.insert(blob.remote);
+  for (const NamedBlob& blob : release.blobs) named.insert(BlobKey(blob.remote));
   uint32_t count = 0;
   if (HasHistory(feed) && CountHistory(feed, &count)) {
     for (uint32_t n = 1; n <= count; ++n) {
@@ -484,7 +484,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
         Problem(L"%ls: %ls", HistoryEntryPath(feed, n).c_str(), why.c_str());
         continue;
       }
-      for (const NamedBlob& blob : release.blobs) named.insert(blob.remote);
+      for (const NamedBlob& blob : release.blobs) named.insert(BlobKey(blob.remote));
     }
   }
   uint64_t unnamed = 0, bytes = 0;
@@ -494,7 +494,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
       FolderEntry entry;
       while (NextFolderEntry(&walk, &entry)) {
         std::wstring remote = std::wstring(kind) + L"/" + entry.name;
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || named.count(remote) != 0) continue;
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || named.count(BlobKey(remote)) != 0) continue;
         Note(L"%ls (%llu bytes): no kept release names it", remote.c_str(), static_cast<unsigned long long>(entry.size));
         ++unnamed;
         bytes += entry.size;

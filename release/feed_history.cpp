@@ -26,10 +26,26 @@ std::string ReadSmallFile(const std::wstring& path) {
   HANDLE file = OpenForHashing(path.c_str());
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char chunk[65536];
-  uint32_t got = 0;
-  while (ReadChunk(file, chunk, sizeof chunk, &got) && got > 0 && bytes.size() < 4 * 1048576) bytes.append(chunk, got);
+  for (;;) {
+    uint32_t got = 0;
+    // A read that fails midway gives no text at all: a part of a manifest
+    // compared or published as if it were the whole would mislead.
+    if (!ReadChunk(file, chunk, sizeof chunk, &got)) {
+      bytes.clear();
+      break;
+    }
+    if (got == 0 || bytes.size() >= 4 * 1048576) break;
+    bytes.append(chunk, got);
+  }
   CloseFile(file);
   return bytes;
+}
+
+std::wstring BlobKey(const std::wstring& remote) {
+  size_t slash = remote.find_last_of(L"/\\");
+  std::wstring name = slash == std::wstring::npos ? remote : remote.substr(slash + 1);
+  for (wchar_t& c : name) c = FoldAsciiCase(c);
+  return name;
 }
 
 int IsDigestName(const wchar_t* name) {

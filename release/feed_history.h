@@ -77,5 +77,13 @@ int AddHistoryEntry(const std::wstring& feed, const std::wstring& work, const st
 int HasAllBlobs(const std::wstring& feed, const ReleaseRecord& release, int check_digests,
                 std::vector<std::wstring>* missing);
 
+// The key under which a remote path that a release names protects a blob
+// in files\ or patches\: its last part, in lower case. The updater accepts
+// paths such as "files/./<digest>" or "files//<digest>" that reach the same
+// file as "files/<digest>"; keyed by the file's own name, such a blob counts
+// as named whatever the path (at worst a blob of the same name in the other
+// folder counts too).
+std::wstring BlobKey(const std::wstring& remote);
+
 // 1 for 64 lowercase hexadecimal digits: the name of a blob.
 int IsDigestName(const wchar_t* name);

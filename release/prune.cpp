@@ -14,6 +14,7 @@
 
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/feed_history.h"
 #include "release/output.h"
@@ -70,8 +71,16 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
   return ok;
 }
 
-// The remote paths that the newest keep entries name (the newest is the
-// live manifest). 0 after a problem: an entry that cannot be read.
+// 1 for an entry of the feed folder that is a real folder: a link or
+// junction is never listed through or emptied, since that would reach its
+// target.
+int IsPlainFolder(uint32_t attributes) {
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// The keys (BlobKey) of the remote paths that the newest keep entries name
+// (the newest is the live manifest). 0 after a problem: an entry that
+// cannot be read.
 int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring>* kept) {
   uint32_t oldest = count > options.keep ? count - options.keep + 1 : 1;
   for (uint32_t n = oldest; n <= count; ++n) {
@@ -81,7 +90,7 @@ int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring
       Problem(L"%ls: %ls", HistoryEntryPath(options.feed, n).c_str(), why.c_str());
       return 0;
     }
-    for (const NamedBlob& blob : release.blobs) kept->insert(blob.remote);
+    for (const NamedBlob& blob : release.blobs) kept->insert(BlobKey(blob.remote));
   }
   return 1;
 }
@@ -104,7 +113,7 @@ void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<
       // upper-case name may even be a kept blob itself.
       Note(L"%ls: no blob name; left alone", remote.c_str());
       ++tally->left;
-    } else if (kept.count(remote) != 0) {
+    } else if (kept.count(BlobKey(remote)) != 0) {
       ++tally->kept;
       tally->kept_bytes += entry.size;
     } else {
@@ -142,7 +151,12 @@ void RemoveLeftWorkFolders(const PruneOptions& options) {
   if (BeginFolderWalk(options.feed.c_str(), &walk)) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
-      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) == 0) folders.push_back(entry.name);
+      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
+      if (!IsPlainFolder(entry.attributes)) {
+        Note(L"%ls: no work folder (a file or a link); left alone", entry.name);
+        continue;
+      }
+      folders.push_back(entry.name);
     }
   }
   EndFolderWalk(&walk);

@@ -107,7 +107,20 @@ int Rollback(const RollbackOptions& options) {
   int live_read = ReadRelease(live_path, &live, &why);
   if (!live_read) live.text = ReadSmallFile(live_path);
   uint64_t live_serial = live.serial;
-  if (!live_read) live_serial = 0;
+  int signed_feed = UnsignedPart(live.text) != live.text;
+  if (!live_read) {
+    // Without a live serial to go above, the newest entry's stands for it:
+    // no pack or rollback published a higher one, and clients that took a
+    // serial took at most that. Its signature says whether the feed is
+    // signed.
+    live_serial = 0;
+    ReleaseRecord newest;
+    std::wstring ignored;
+    if (ReadRelease(HistoryEntryPath(options.feed, count), &newest, &ignored)) {
+      live_serial = newest.serial;
+      if (newest.is_signed) signed_feed = 1;
+    }
+  }
   std::vector<std::wstring> missing;
   if (!HasAllBlobs(options.feed, entry, 1, &missing)) {
     for (const std::wstring& blob : missing) Problem(L"%ls", blob.c_str());
@@ -118,7 +131,6 @@ int Rollback(const RollbackOptions& options) {
   }
   std::string text;
   uint64_t serial = 0;
-  int signed_feed = UnsignedPart(live.text) != live.text;
   if (entry.text == live.text) {
     if (ReadSmallFile(HistoryEntryPath(options.feed, count)) == live.text) {
       Say(L"%ls: history entry %u is live already; nothing was written", options.feed.c_str(), options.to);
@@ -131,7 +143,7 @@ int Rollback(const RollbackOptions& options) {
   } else if (!options.sign_key.empty()) {
     text = SignedAgain(options, entry, live_serial, &serial);
   } else if (signed_feed) {
-    Problem(L"the live manifest is signed: give --sign <private key file>, and the release gone back to is signed "
+    Problem(L"the feed is signed: give --sign <private key file>, and the release gone back to is signed "
             L"again under a higher serial (updaters never go back in serial)");
   } else {
     text = entry.text;

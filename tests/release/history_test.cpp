@@ -250,6 +250,32 @@ TEST(Rollback, SignedFeedGoesForwardInSerialToTheOldFiles) {
   EXPECT_EQ(ReadBytes(Join(of11->WorkFolder(), L"release.serial")), "4");
 }
 
+// A signed feed whose manifest.ini cannot be read (damaged on its way to
+// the server, say) is still a signed feed, and goes forward in serial from
+// the newest entry's: a serial from 1 would be refused by every client
+// that took one before.
+TEST(Rollback, SignedFeedWithADamagedManifestGoesAboveTheNewestSerial) {
+  std::wstring root = FreshTestFolder();
+  const std::wstring sign = L"--sign " + Quoted(SigningKey());
+  ThreeReleases three(root, Join(root, L"feed"), sign);
+  ASSERT_TRUE(three.Packed()) << three.Printed();
+  const std::wstring& feed = three.feed;
+  const std::string damaged = "[release]\r\nformat=2\r\n";
+  WriteBytes(Join(feed, L"manifest.ini"), damaged);
+
+  ToolRun unsigned_run = Rollback(feed, L"--to 1");
+  EXPECT_EQ(unsigned_run.exit_code, 1u) << Printed(unsigned_run);
+  EXPECT_TRUE(unsigned_run.HasLine({"problem: ", "signed", "--sign"})) << unsigned_run.out;
+  EXPECT_EQ(ReadBytes(Join(feed, L"manifest.ini")), damaged);
+
+  ToolRun run = Rollback(feed, L"--to 1 " + sign);
+  ASSERT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"live again as history entry 4", "signed, serial 4"})) << run.out;
+  std::string live = ReadBytes(Join(feed, L"manifest.ini"));
+  EXPECT_NE(live.find("serial=4\r\n"), std::string::npos) << live;
+  EXPECT_EQ(ReadBytes(HistoryEntry(feed, 4)), live);
+}
+
 TEST(Prune, DryRunThenForRealOnAServedFeedAndClientsStillUpdate) {
   ServedFeed served;
   ASSERT_TRUE(served.Load("prune")) << "the nginx fixture is not running";
@@ -391,6 +417,31 @@ TEST(Prune, RefusesAndRemovesNothing) {
     EXPECT_TRUE(run.HasLine({"nothing was removed"})) << run.out;
     EXPECT_TRUE(StampedSnapshot(feed) == before);
   }
+}
+
+// A kept release may name a blob by a path that the updater accepts and
+// pack never writes ("files/./<digest>", as a publisher's own script might
+// write it): prune keeps that blob all the same.
+TEST(Prune, KeepsABlobAKeptReleaseNamesByAnotherPath) {
+  std::wstring root = FreshTestFolder();
+  SampleReleases sample;
+  std::wstring c10 = Join(root, L"1.0"), feed = Join(root, L"feed");
+  WriteClient(c10, sample.v10);
+  ASSERT_EQ(Pack(c10, feed).exit_code, 0u);
+  const std::string digest = DigestOf(sample.v10.at("readme.txt"));
+  std::string manifest = ReadBytes(Join(feed, L"manifest.ini"));
+  const std::string plain = "full=files/" + digest;
+  size_t at = manifest.find(plain);
+  ASSERT_NE(at, std::string::npos) << manifest;
+  manifest.replace(at, plain.size(), "full=files/./" + digest);
+  // Live and the newest entry alike, as prune requires.
+  WriteBytes(Join(feed, L"manifest.ini"), manifest);
+  WriteBytes(HistoryEntry(feed, 1), manifest);
+
+  ToolRun run = Prune(feed, L"--keep 1");
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"removed: 0 blobs"})) << run.out;
+  EXPECT_EQ(ReadBytes(Join(feed, L"files\\" + Wide(digest))), sample.v10.at("readme.txt"));
 }
 
 TEST(Prune, WaitsForAPackAtWork) {

@@ -132,6 +132,21 @@ void MakeOtherRecords(const InstallFolder& install) {
   WriteBytes(Join(install.WorkFolder(), L"20200101-101010-5"), "a file with a run folder's name");
 }
 
+// Waits until the UTC clock has left the second in the name of run_folder.
+// Two starts in one second are ordered by process id, and wine hands ids
+// out again in no set order: a later start could then count as the older.
+bool WaitPastSecondOf(const std::wstring& run_folder) {
+  const std::wstring stamp = NameOf(run_folder).substr(0, 15);
+  return WaitFor([&] {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u%02u%02u-%02u%02u%02u", unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay),
+             unsigned(now.wHour), unsigned(now.wMinute), unsigned(now.wSecond));
+    return std::wstring(text) > stamp;
+  });
+}
+
 const std::vector<std::wstring> kOtherRecords = {L"2020010-1101010-1", L"20200101-101010-0", L"20200101-101010-5",
                                                  L"20200101-101010-x1", L"notes", L"partial", L"release.serial",
                                                  L"updater.lock"};
@@ -165,6 +180,7 @@ TEST(KeepRuns, SeveralGoodRunsLeaveExactlyTheNewest) {
   // Every later run removes the one before the last.
   std::wstring previous = first.run_folder;
   for (int start = 0; start < 3; ++start) {
+    ASSERT_TRUE(WaitPastSecondOf(previous));
     InstallFolder::Result run = client.Update();
     EXPECT_EQ(run.outcome.exit_code, 0u);
     ASSERT_EQ(run.log.size(), 4u);
