@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth cmake make
-  googletest openssl fonts-nanum fonts-wine python3 x11-apps imagemagick time bc nginx curl
+  googletest openssl osslsigncode fonts-nanum fonts-wine python3 x11-apps imagemagick time bc nginx curl
   # Recommended by wine but needed here: TLS for WinHTTP, and the X
   # extensions and font rendering that make screenshots faithful.
   libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386
