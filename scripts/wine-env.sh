@@ -17,9 +17,28 @@ wine_prefix_ready() {
   [ -f "$WINEPREFIX/.quenfar8-prefix-2" ]
 }
 
+# Ends the script with a plain message when wine's 32-bit half cannot run
+# here. A kernel that runs 64-bit user code only (IA-32 emulation off)
+# refuses every 32-bit Linux program with "Exec format error", wine's loader
+# among them, and the prefix boot would otherwise fail with a bare exit
+# code 126 and its reason hidden in wineboot.log.
+require_32bit_wine() {
+  local said
+  if said=$(wine --version </dev/null 2>&1); then
+    return 0
+  fi
+  echo "wine cannot start 32-bit programs on this machine: $said" >&2
+  if dmesg 2>/dev/null | grep -qi 'ia-32 emulation off\|32-bit emulation disabled'; then
+    echo "This kernel runs 64-bit user code only (IA-32 emulation is off), so no 32-bit program, and no" >&2
+    echo "test of the 32-bit Windows programs, can run here; use a machine whose kernel runs 32-bit code." >&2
+  fi
+  exit 1
+}
+
 # Boots the prefix and adds the font links, once per build tree (and again
 # when this file's prefix version changes).
 prepare_wine_prefix() {
+  require_32bit_wine
   if ! wine_prefix_ready; then
     mkdir -p "$WINEPREFIX"
     wineboot -i </dev/null >"$QUENFAR8_BUILD_DIR/wineboot.log" 2>&1

@@ -184,7 +184,7 @@ TEST(ChangingDisk, ALinkToACopyOfTheSameBytesPassesAndWineMovesItsTarget) {
   EXPECT_TRUE(!run.log.empty() && run.log.back() == kReady);
   EXPECT_EQ(ReadBytes(installed), whole.new_bytes);
   EXPECT_EQ(ReadBytes(Join(Join(run.run_folder, L"backup"), Wide(whole.name))), whole.old_bytes);
-  EXPECT_FALSE(Exists(copy)) << "wine's ReplaceFileW no longer follows the link: see the README's traps";
+  EXPECT_FALSE(Exists(copy)) << "wine's ReplaceFileW no longer follows the link: see docs/wine-traps.md";
   bench.ExpectNeverBroken(*client);
 }
 

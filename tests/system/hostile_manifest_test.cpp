@@ -117,7 +117,7 @@ TEST(HostileManifests, ValidManifestUpdatesTheClient) {
 // Manifests of the kinds the generator makes, one of each with what the
 // updater must make of it. Where the platform's INI reader decides (byte-
 // order marks, line ends, NUL bytes, repeated keys and sections, Ctrl-Z),
-// the expectation is what wine's reader does (see the README's traps).
+// the expectation is what wine's reader does (see docs/wine-traps.md).
 TEST(HostileManifests, OneOfEachKind) {
   HostileClient client(FreshTestFolder());
   const std::string valid = client.valid_manifest();
