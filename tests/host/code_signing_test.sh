@@ -10,13 +10,17 @@
 #     certificate without the code-signing purpose: the build stops with a
 #     message and leaves no program behind; a setting that names no file
 #     stops the configuration;
-#   - a PEM certificate and key without a time stamp: signed and verified.
-#   code_signing_test.sh <source folder> <scratch folder> <nm> <osslsigncode>
+#   - a PEM certificate and key without a time stamp: signed and verified;
+#   - with the main build's unsigned programs given: each of those with the
+#     signature of this tree's signed program attached is byte for byte the
+#     signed program.
+#   code_signing_test.sh <source folder> <scratch folder> <nm> <osslsigncode> [<unsigned updater> <unsigned release tool>]
 set -uo pipefail
 source=$1
 scratch=$2
 nm=$3
 tool=$4
+unsigned=("${5:-}" "${6:-}")
 pki=$scratch/pki
 tree=$scratch/tree
 exes=("$tree/Quenfar8Updater.exe" "$tree/Quenfar8Release.exe")
@@ -113,6 +117,23 @@ for exe in "${exes[@]}"; do
 done
 grep -rq "pfx-secret-7" "$tree/CMakeCache.txt" "$tree/CMakeFiles" && fail "the password is stored in the build tree"
 
+echo "signed, verified and time-stamped with a PKCS#12 certificate"
+
+# The signature taken out and attached to another build of the same source.
+# (Removing it is no way back to the unsigned bytes: signing pads the file
+# to a multiple of 8 bytes first, and the padding stays.)
+if [ -n "${unsigned[0]}" ]; then
+  for i in 0 1; do
+    name=$(basename "${exes[$i]}")
+    "$tool" extract-signature -in "${exes[$i]}" -out "$scratch/signature.der" >/dev/null 2>&1 || fail "$name: no signature to extract"
+    "$tool" attach-signature -sigin "$scratch/signature.der" -in "${unsigned[$i]}" -out "$scratch/attached.exe" \
+      -CAfile "$pki/ca.pem" -TSA-CAfile "$pki/ca.pem" >/dev/null 2>&1 || fail "$name: the signature cannot be attached"
+    cmp "$scratch/attached.exe" "${exes[$i]}" || fail "$name: the main build's program with the signature attached is not the signed one"
+    rm -f "$scratch/signature.der" "$scratch/attached.exe"
+  done
+  echo "the signed programs are the main build's with a signature added"
+fi
+
 # One changed byte of a signed program.
 altered=$scratch/altered.exe
 cp "${exes[0]}" "$altered"
@@ -121,6 +142,7 @@ printf "$(printf '\\%03o' $(((byte + 1) % 256)))" | dd of="$altered" bs=1 seek=4
 cmp -s "${exes[0]}" "$altered" && fail "the byte was not changed"
 "$tool" verify -in "$altered" -CAfile "$pki/ca.pem" >"$scratch/verify.log" 2>&1 && fail "a changed byte still verifies"
 grep -q "MISMATCH" "$scratch/verify.log" || fail "a changed byte is not reported as a digest mismatch"
+echo "one changed byte fails verification"
 
 # A wrong password, and none.
 CODE_SIGNING_PASSWORD=not-the-password build
@@ -129,6 +151,7 @@ expect_refused "wrong password" "wrong or missing CODE_SIGNING_PASSWORD"
 build
 build_status=$?
 expect_refused "no password" "wrong or missing CODE_SIGNING_PASSWORD"
+echo "a wrong password and none stop the build"
 
 # The certificate file gone since the configuration.
 mv "$pki/code.pfx" "$pki/code.pfx.away"
@@ -136,6 +159,7 @@ CODE_SIGNING_PASSWORD=pfx-secret-7 build
 build_status=$?
 expect_refused "missing certificate file" "no such file: $pki/code.pfx"
 mv "$pki/code.pfx.away" "$pki/code.pfx"
+echo "a certificate file gone since the configuration stops the build"
 
 # A setting that names no file stops the configuration.
 if configure -DCODE_SIGNING_PFX="$pki/nowhere.pfx"; then
@@ -143,6 +167,7 @@ if configure -DCODE_SIGNING_PFX="$pki/nowhere.pfx"; then
 elif ! grep -q "CODE_SIGNING_PFX names no file" "$scratch/configure.log"; then
   fail "no clear message for a missing certificate file"; cat "$scratch/configure.log"
 fi
+echo "a setting that names no file stops the configuration"
 
 # A certificate without the code-signing purpose signs, but the build's
 # verification refuses it.
@@ -152,6 +177,7 @@ build
 build_status=$?
 expect_refused "certificate for servers only" "the signature does not verify"
 grep -q "Unsupported Signer's certificate purpose" "$scratch/build.log" || fail "the purpose is not named"
+echo "a certificate without the code-signing purpose stops the build"
 
 # A PEM certificate chain and key, no time stamp.
 configure -DCODE_SIGNING_CERT="$pki/code-chain.pem" -DCODE_SIGNING_KEY="$pki/code.key" ||
@@ -161,6 +187,7 @@ build_status=$?
 [ "$build_status" -eq 0 ] || { tail -30 "$scratch/build.log"; fail "PEM signed build failed"; }
 python3 "$source/tests/host/pe_properties.py" --nm "$nm" --timestamp 0 --verify "$tool" "$pki/ca.pem" \
   "${exes[0]}=gui" "${exes[1]}=console" || fail "the PEM-signed programs' properties"
+echo "signed and verified with a PEM certificate and key"
 
 [ "$failed" -eq 0 ] && rm -rf "$scratch"
 exit $failed
