@@ -4,7 +4,8 @@
 # GoogleTest needs for std::mutex), wine with its 32-bit half, Xvfb, CMake,
 # the GoogleTest sources, OpenSSL for the test certificates, nginx for the
 # tests' web server (run by the tests as the current user, never as a
-# service), curl for the checks and the benchmark, and a Korean font. Safe
+# service), curl for the checks and the benchmark, osslsigncode for
+# Authenticode signing and its tests, and a Korean font. Safe
 # to run again: it does nothing when everything is present.
 set -euo pipefail
 
