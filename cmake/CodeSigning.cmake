@@ -25,6 +25,14 @@ set(CODE_SIGNING_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp service for 
 set(CODE_SIGNING_URL "" CACHE STRING "URL the signatures name beside the program's name, or empty")
 set(CODE_SIGNING_CAFILE "" CACHE FILEPATH "Authorities that the check of each signature trusts; empty: the system's")
 
+# A password given as a setting would be stored in the cache for anyone
+# who reads the build tree: refuse it, and take it out of the cache.
+if(DEFINED CACHE{CODE_SIGNING_PASSWORD} OR DEFINED CODE_SIGNING_PASSWORD)
+  unset(CODE_SIGNING_PASSWORD CACHE)
+  message(FATAL_ERROR "Code signing: give the password in the environment variable CODE_SIGNING_PASSWORD when you "
+                      "build, not as a CMake setting (it would be stored in the build tree's cache)")
+endif()
+
 set(CODE_SIGNING OFF)
 if(NOT CODE_SIGNING_PFX STREQUAL "" OR NOT CODE_SIGNING_CERT STREQUAL "" OR NOT CODE_SIGNING_KEY STREQUAL "")
   set(CODE_SIGNING ON)

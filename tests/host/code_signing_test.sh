@@ -169,6 +169,15 @@ elif ! grep -q "CODE_SIGNING_PFX names no file" "$scratch/configure.log"; then
 fi
 echo "a setting that names no file stops the configuration"
 
+# A password given as a setting is refused and not kept.
+if configure -DCODE_SIGNING_PFX="$pki/code.pfx" -DCODE_SIGNING_PASSWORD=pfx-secret-7; then
+  fail "configured with the password as a setting"
+elif ! grep -q "Code signing: give the password in the environment" "$scratch/configure.log"; then
+  fail "no clear message for the password as a setting"; cat "$scratch/configure.log"
+fi
+grep -q "pfx-secret-7" "$tree/CMakeCache.txt" && fail "the password given as a setting stays in the cache"
+echo "a password given as a setting stops the configuration and is not kept"
+
 # A certificate without the code-signing purpose signs, but the build's
 # verification refuses it.
 configure -DCODE_SIGNING_PFX= -DCODE_SIGNING_CERT="$pki/server-chain.pem" -DCODE_SIGNING_KEY="$pki/server.key" \
