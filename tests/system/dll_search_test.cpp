@@ -92,7 +92,8 @@ TEST(DllSearch, DllsPlantedBesideTheUpdaterAreNeverLoaded) {
     release.WriteManifest();
     install.WriteFeed(feed.Url(name));
 
-    ScopedEnvironment environment(ScopedEnvironment::Values{{L"WINEDLLOVERRIDES", L"winhttp,bcrypt=n,b"}, {L"QUENFAR8_TEST_DLL_SEARCH", c.search}});
+    ScopedEnvironment environment(ScopedEnvironment::Values{
+        {L"WINEDLLOVERRIDES", L"winhttp,bcrypt=n,b"}, {L"QUENFAR8_TEST_DLL_SEARCH", c.search}});
     InstallFolder::Result result = install.Update(L"/quiet");
     EXPECT_FALSE(result.outcome.timed_out) << c.what;
     if (c.hardened) {
@@ -105,7 +106,8 @@ TEST(DllSearch, DllsPlantedBesideTheUpdaterAreNeverLoaded) {
     } else {
       // Both are imported at start-up and both are found beside the exe;
       // their failing calls end the run as a failed download.
-      EXPECT_EQ(LoadedPlantedDlls(install.dir()), (std::vector<std::wstring>{L"winhttp.dll", L"bcrypt.dll"})) << c.what;
+      EXPECT_EQ(LoadedPlantedDlls(install.dir()), (std::vector<std::wstring>{L"winhttp.dll", L"bcrypt.dll"}))
+          << c.what;
       EXPECT_EQ(result.outcome.exit_code, 1u) << c.what;
       EXPECT_EQ(ReadBytes(install.Path(L"data.pak")), "old bytes") << c.what;
     }
@@ -154,7 +156,8 @@ TEST(DllSearch, SystemDllsThatCannotBeLoadedEndStartUpWithTwo) {
     release.WriteManifest();
     std::vector<std::wstring> before = ListTree(install.dir());
 
-    ScopedEnvironment environment(ScopedEnvironment::Values{{L"QUENFAR8_TEST_SYSTEM_FOLDER", empty_system}, {L"QUENFAR8_TEST_DLL_SEARCH", search}});
+    ScopedEnvironment environment(ScopedEnvironment::Values{
+        {L"QUENFAR8_TEST_SYSTEM_FOLDER", empty_system}, {L"QUENFAR8_TEST_DLL_SEARCH", search}});
     RunOutcome outcome = install.Run(L"/quiet /package \"" + Join(root, L"package") + L"\"");
     EXPECT_FALSE(outcome.timed_out) << Utf8(search);
     EXPECT_EQ(outcome.exit_code, 2u) << Utf8(search);
