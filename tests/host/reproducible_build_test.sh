@@ -17,14 +17,14 @@ rm -rf "$scratch"
 first=$scratch/a/src
 second=$scratch/b/one/two/three/src
 # The sources as a checkout has them (tracked and new files, nothing that
-# git ignores, such as build trees); a plain copy without the build folder
-# where there is no git.
+# git ignores, such as build trees); where git cannot list them, a plain
+# copy without the folders git would ignore.
 copy_sources() {
   mkdir -p "$1"
   if git -C "$source" rev-parse --show-toplevel >/dev/null 2>&1; then
     (cd "$source" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - --no-recursion) | tar -C "$1" -xf -
   else
-    tar -C "$source" --exclude=./build -cf - . | tar -C "$1" -xf -
+    tar -C "$source" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=./demo -cf - . | tar -C "$1" -xf -
   fi
 }
 copy_sources "$first" && copy_sources "$second" || { echo "FAIL: the sources cannot be copied"; exit 1; }
