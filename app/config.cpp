@@ -57,35 +57,18 @@ static int ReadCommandLine() {
   return ok;
 }
 
-// Where each optional key's value goes in the settings record.
-static int32_t* OptionField(UpdaterOption option) {
-  switch (option) {
-    case UpdaterOption::kNetwork:
-      return &config.network_resilient;
-    case UpdaterOption::kKeepRuns:
-      return &config.keep_runs;
-    case UpdaterOption::kProgress:
-      return &config.progress_bytes;
-    case UpdaterOption::kCount:
-      break;
-  }
-  return nullptr;
-}
-
 // Reads the feed and the optional keys. An absent or empty key keeps the
 // plain behaviour; so does a value not understood, which is noted for the
 // log.
 static void ReadIniFile() {
   wchar_t ini_path[PATH_CAPACITY];
   JoinPath(ini_path, config.install_dir, L"Quenfar8Updater.ini");
-  ReadIniText(ini_path, L"updater", L"feed", config.feed_url, PATH_CAPACITY);
-  for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
-    UpdaterOption option = static_cast<UpdaterOption>(i);
-    wchar_t value[64];
-    ReadIniText(ini_path, L"updater", UpdaterOptionKey(option), value, 64);
-    if (value[0] == L'\0') continue;
-    if (!ParseUpdaterOption(option, value, OptionField(option))) config.ignored_options |= 1u << i;
-  }
+  ReadIniText(ini_path, UPDATER_INI_SECTION, L"feed", config.feed_url, PATH_CAPACITY);
+  // In the order of UpdaterOption.
+  int32_t* const fields[] = {&config.network_resilient, &config.keep_runs, &config.progress_bytes};
+  static_assert(sizeof(fields) / sizeof(fields[0]) == static_cast<uint32_t>(UpdaterOption::kCount),
+                "one field per option");
+  ReadUpdaterOptions(ini_path, fields, &config.ignored_options);
 }
 
 // The package folder from /package wins; else a manifest.ini beside the

@@ -7,6 +7,7 @@
 extern HANDLE log_file;    // the open updater.log; invalid when it could not be created
 extern HWND status_label;  // the window's status line; null until the window exists
 extern HWND progress_bar;  // the window's progress bar; null until the window exists
+extern HWND bytes_label;   // with progress=bytes, the byte figures under the status line; else null
 
 // Shows text in the status label and appends it to the log as one UTF-8
 // line ended by CR LF, flushed before returning. A text whose UTF-8 form
@@ -21,8 +22,17 @@ void SetProgressRange(int32_t count);
 void SetProgressPos(int32_t position);
 
 // Byte progress of the run's downloads, for progress=bytes. The run sets
-// the bytes still to come and those already at hand before its downloads
-// start; the fetcher adds each chunk as it arrives. Both do nothing unless
-// the front end shows bytes.
+// the bytes already at hand and the total of its downloads before they
+// start; the fetcher adds each chunk as it arrives. Both only record the
+// figures (the worker calls them, the window thread draws them) and do
+// nothing unless the front end shows bytes. From a total above 0 on, the
+// bar belongs to the bytes and the per-file steps are passed over.
 void SetDownloadBytes(uint64_t done, uint64_t total);
 void AddDownloadBytes(uint64_t bytes);
+
+// Draws the recorded byte figures: the bar over the whole download, and in
+// bytes_label the bytes done of the total, the rate over the last few
+// seconds and the time left (once a rate is known). Called on the window
+// thread about four times a second while the run goes on, and once more
+// when it ends; does nothing before the downloads start.
+void DrawDownloadBytes();

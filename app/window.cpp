@@ -21,6 +21,11 @@ static const wchar_t kLaunchFailed[] = L"게임 실행에 실패했습니다. �
 // Control id of the start button; the only command the window acts on.
 static const int kStartButtonId = 1;
 
+// The timer that redraws the byte figures with progress=bytes, and its
+// period: about four drawings a second.
+static const uintptr_t kBytesTimerId = 1;
+static const uint32_t kBytesTimerPeriod = 250;
+
 static DWORD WINAPI WorkerMain(void*) {
   int result = RunUpdate();
   PostToWindow(main_window, WM_UPDATE_DONE, static_cast<WPARAM>(result), 0);
@@ -56,6 +61,11 @@ static LRESULT OnCommand(WPARAM first) {
 }
 
 static LRESULT OnUpdateDone(WPARAM first) {
+  if (bytes_label != nullptr) {
+    // The figures as the downloads left them, and no more drawing.
+    StopWindowTimer(main_window, kBytesTimerId);
+    DrawDownloadBytes();
+  }
   run_result = static_cast<int32_t>(first);
   run_busy = 0;
   EnableControl(start_button, first != 0);
@@ -73,6 +83,9 @@ static LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM fi
       return OnCommand(first);
     case WM_UPDATE_DONE:
       return OnUpdateDone(first);
+    case WM_TIMER:
+      if (first == kBytesTimerId) DrawDownloadBytes();
+      return 0;
     default:
       return DefaultWindowProcedure(window, message, first, second);
   }
@@ -85,6 +98,12 @@ static void CreateControls(HINSTANCE instance) {
                                      main_window, 0, instance);
   start_button = CreateWindowOfClass(L"BUTTON", L"게임 시작", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_PUSHBUTTON,
                                      430, 120, 130, 30, main_window, kStartButtonId, instance);
+  // Made last, so that the status line stays the window's first label. It
+  // stays empty until the downloads start.
+  if (config.progress_bytes) {
+    bytes_label = CreateWindowOfClass(L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 20, 112, 400, 40, main_window,
+                                      0, instance);
+  }
 }
 
 static int RunMessageLoop() {
@@ -108,6 +127,7 @@ int RunWindow(HINSTANCE instance, int show_command) {
   if (main_window == nullptr) return GiveUpStartUp();
   CreateControls(instance);
   if (!config.quiet) ShowTopWindow(main_window, show_command);
+  if (bytes_label != nullptr) StartWindowTimer(main_window, kBytesTimerId, kBytesTimerPeriod);
   if (!StartDetachedThread(WorkerMain)) return GiveUpStartUp();
 
   int quit_code = RunMessageLoop();

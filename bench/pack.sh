@@ -2,7 +2,7 @@
 # Pack benchmark: Quenfar8Release.exe pack of a client of about 1 GiB in 100
 # files into an empty feed folder, against one bare hashing pass over the
 # same files (bench/hash_pass.cpp) plus one bare copy of them
-# (bench/copy_pass.cpp), paired run by run with farm-bench. Pack reads each
+# (bench/copy_pass.cpp), timed with hyperfine (medians of each). Pack reads each
 # file once, hashing and copying it in the same pass; the goal is within
 # 1.3 times the baseline. Not a test: nothing here is part of CTest.
 #   bench/pack.sh [files] [MiB per file]      (defaults: 100 and 10)

@@ -39,10 +39,20 @@ cat > "$bench/repack-run.sh" <<RUN
 '$wine_run' '$QUENFAR8_BUILD_DIR/Quenfar8Release.exe' pack '$(winpath "$client")' '$(winpath "$bench/feed")' >/dev/null
 RUN
 
+# median_of <json> <index>: the median wall time of one command of a
+# hyperfine export, in seconds.
+median_of() {
+  python3 -c 'import json,sys; print("%.3f" % json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["median"])' "$1" "$2"
+}
+
 echo
 echo "pack into an empty feed (A) against one hashing pass plus one copy (B):"
-farm-bench -n "$repeat" --warmup 1 --timeout 3600 --vs "sh -e $bench/baseline-run.sh" -- sh -e "$bench/pack-run.sh"
+hyperfine --runs "$repeat" --warmup 1 --export-json "$bench/pack.json" \
+  -n pack "sh -e $bench/pack-run.sh" -n baseline "sh -e $bench/baseline-run.sh"
+pack_s=$(median_of "$bench/pack.json" 0)
+base_s=$(median_of "$bench/pack.json" 1)
+echo "medians: pack ${pack_s} s, baseline ${base_s} s, pack / baseline $(echo "scale=3; $pack_s / $base_s" | bc)"
 echo
 echo "pack again into the same feed, nothing new to write:"
-farm-bench -n "$repeat" --warmup 0 --timeout 3600 -- sh -e "$bench/repack-run.sh"
+hyperfine --runs "$repeat" --warmup 0 -n repack "sh -e $bench/repack-run.sh"
 rm -rf "$bench/copy"

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "delivery/resilient_staging.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -49,6 +50,14 @@ int RunPatchTool(const wchar_t* tool_path, const FileEntry* row, const wchar_t* 
   return 1;
 }
 
+// Brings what row needs (its whole file or its patch) to destination and
+// checks it by size and digest; 0 when either fails.
+static int FetchChecked(const FileEntry* row, const wchar_t* destination) {
+  if (ResilientRun()) return FetchVerifiedResilient(row, destination);
+  return FetchFile(row->source, destination, row->source_size) &&
+         VerifyFile(destination, row->source_sha256, row->source_size);
+}
+
 // Fetches, verifies and rebuilds row i; 0 after reporting its failure.
 static int StageRow(int32_t i, const FileEntry* row) {
   wchar_t line[STATUS_CAPACITY];
@@ -59,8 +68,10 @@ static int StageRow(int32_t i, const FileEntry* row) {
   FormatInto(patch_path, L"%ls\\patch-%d.hdiff", config.run_dir, i);
   const wchar_t* destination = row->via_patch ? patch_path : row->new_path;
 
-  if (!FetchFile(row->source, destination, row->source_size) ||
-      !VerifyFile(destination, row->source_sha256, row->source_size)) {
+  // A verified final file that an earlier failed run staged is taken over:
+  // no verified byte is fetched twice.
+  if (ResilientRun() && ReuseEarlierStaged(row)) return 1;
+  if (!FetchChecked(row, destination)) {
     ReportStatus(DOWNLOAD_CHECK_MESSAGE);
     return 0;
   }
@@ -84,6 +95,15 @@ static int StageRow(int32_t i, const FileEntry* row) {
 }
 
 int StageFiles() {
+  // In resilient mode the plan has set the figures already, counting what
+  // the partial store and earlier runs hold as done.
+  if (!ResilientRun()) {
+    uint64_t download_bytes = 0;
+    for (int32_t i = 0; i < entry_count; ++i) {
+      if (file_table[i].needs_update) download_bytes += file_table[i].source_size;
+    }
+    SetDownloadBytes(0, download_bytes);
+  }
   for (int32_t i = 0; i < entry_count; ++i) {
     const FileEntry* row = &file_table[i];
     if (row->needs_update && !StageRow(i, row)) return 0;

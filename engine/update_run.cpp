@@ -5,6 +5,8 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "cleanup/run_folders.h"
+#include "delivery/resilient_staging.h"
 #include "engine/commit.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
@@ -37,7 +39,8 @@ static int ReadAndPlanEntries(uint64_t* staging_total) {
   return 1;
 }
 
-int RunUpdate() {
+// Every phase of the run, in order; 0 at the first that fails.
+static int RunPhases() {
   // The fetcher reports its own failure; the run adds nothing to it.
   if (!FetchFile(L"manifest.ini", config.manifest_path, 0)) return 0;
   // With a publisher key built in, nothing in the manifest is read before
@@ -48,6 +51,8 @@ int RunUpdate() {
   SetProgressRange(entry_count);
   uint64_t staging_total = 0;
   if (!ReadAndPlanEntries(&staging_total)) return 0;
+  // In resilient mode only what is still to be fetched or rebuilt counts.
+  if (ResilientRun()) staging_total = ResilientStagingTotal();
   if (!CheckDiskSpace(staging_total)) return 0;
   if (!StageFiles()) return 0;
   if (!RecheckInstalled()) return 0;
@@ -55,6 +60,14 @@ int RunUpdate() {
   if (!CommitFiles()) return 0;
   if (!VerifyInstalled()) return 0;
   if (SignedReleases()) RecordReleaseSerial();
+  // Only now: a failed run's backups may be all a player has.
+  PruneAfterGoodRun();
   ReportStatus(kReady);
   return 1;
+}
+
+int RunUpdate() {
+  int succeeded = RunPhases();
+  if (ResilientRun()) EndResilientRun(succeeded);
+  return succeeded;
 }

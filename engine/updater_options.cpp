@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "engine/manifest.h"
+#include "platform/ini.h"
 #include "platform/text.h"
 
 // One row per optional key: its name and the values it takes.
@@ -56,4 +57,14 @@ int ParseUpdaterOption(UpdaterOption option, const wchar_t* text, int32_t* value
 void FormatIgnoredOption(wchar_t* line, uint32_t capacity, UpdaterOption option) {
   FormatText(line, capacity, L"Quenfar8Updater.ini의 %ls 값을 알 수 없어 기본 동작으로 진행합니다.",
              UpdaterOptionKey(option));
+}
+
+void ReadUpdaterOptions(const wchar_t* ini_path, int32_t* const values[], uint32_t* ignored) {
+  for (uint32_t i = 0; i < static_cast<uint32_t>(UpdaterOption::kCount); ++i) {
+    UpdaterOption option = static_cast<UpdaterOption>(i);
+    wchar_t value[OPTION_VALUE_CAPACITY];
+    ReadIniText(ini_path, UPDATER_INI_SECTION, UpdaterOptionKey(option), value, OPTION_VALUE_CAPACITY);
+    if (value[0] == L'\0') continue;
+    if (!ParseUpdaterOption(option, value, values[i])) *ignored |= 1u << i;
+  }
 }

@@ -7,6 +7,13 @@
 
 #include <stdint.h>
 
+// The section of Quenfar8Updater.ini that the updater reads.
+constexpr const wchar_t* UPDATER_INI_SECTION = L"updater";
+
+// Characters read of an optional key's value, terminator included; a longer
+// value is cut to this and then not understood.
+constexpr uint32_t OPTION_VALUE_CAPACITY = 64;
+
 // The optional keys of [updater], in the order they are reported.
 enum class UpdaterOption : uint32_t { kNetwork = 0, kKeepRuns = 1, kProgress = 2, kCount = 3 };
 
@@ -27,3 +34,9 @@ int ParseUpdaterOption(UpdaterOption option, const wchar_t* text, int32_t* value
 // The Korean line that says option's value was not understood and is
 // ignored, into line (capacity characters).
 void FormatIgnoredOption(wchar_t* line, uint32_t capacity, UpdaterOption option);
+
+// Reads every optional key of the INI file at ini_path as the updater does
+// at start: values[option] is set for each value understood and left as it
+// is for an absent or empty key; the bit (1 << option) of *ignored is set
+// for each value present but not understood.
+void ReadUpdaterOptions(const wchar_t* ini_path, int32_t* const values[], uint32_t* ignored);

@@ -145,6 +145,22 @@ HANDLE CreateNewFile(const wchar_t* path) {
   return file;
 }
 
+HANDLE OpenForAppending(const wchar_t* path, uint64_t* size) {
+  ChangePoint(L"open-append", path);  // creates the file when it is absent
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  LARGE_INTEGER end;
+  if (!SetFilePointerEx(file, zero, &end, FILE_END)) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  *size = static_cast<uint64_t>(end.QuadPart);
+  NameHandle(file, path);
+  return file;
+}
+
 // Not a change point: it opens an existing file and changes nothing.
 HANDLE OpenExclusive(const wchar_t* path) {
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -236,6 +252,7 @@ int FileStamp(const wchar_t* path, uint64_t* size, uint64_t* write_time) {
 }
 
 int RemoveEmptyFolder(const wchar_t* path) {
+  ChangePoint(L"remove-folder", path);
   return RemoveDirectoryW(path) ? 1 : 0;
 }
 

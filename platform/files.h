@@ -5,7 +5,8 @@
 // here is paired with CloseFile by the caller on every path.
 //
 // In test builds every wrapper that changes the file system (folder
-// creation, the creating opens, write, flush, copy, replace, move, delete)
+// creation and removal, the creating opens, write, flush, copy, replace,
+// move, delete)
 // is also a numbered change point at which a test can end the process; see
 // files.cpp.
 #pragma once
@@ -38,6 +39,11 @@ HANDLE CreateLogFile(const wchar_t* path);
 // Write access, no sharing, must not exist yet: a download destination.
 HANDLE CreateNewFile(const wchar_t* path);
 
+// Write access, no sharing, opened when it exists and created when it does
+// not, positioned at its end: a partial download that goes on. *size gets
+// the bytes it already holds.
+HANDLE OpenForAppending(const wchar_t* path, uint64_t* size);
+
 // Read and write, no sharing, must exist: proves that no other program
 // holds the file. The caller closes it at once.
 HANDLE OpenExclusive(const wchar_t* path);
@@ -63,8 +69,9 @@ int CopyToNewFile(const wchar_t* source, const wchar_t* destination);
 // (ReplaceFileW, flags 0).
 int ReplaceKeepingBackup(const wchar_t* target, const wchar_t* replacement, const wchar_t* backup);
 
-// Renames source to a destination that must not exist, written through to
-// the disk before it returns. Never copies across volumes.
+// Renames source (a file or a folder) to a destination that must not
+// exist, written through to the disk before it returns. Never copies
+// across volumes.
 int MoveToNewPlace(const wchar_t* source, const wchar_t* destination);
 
 // Renames source onto destination, replacing what is there, written through.

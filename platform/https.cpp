@@ -76,3 +76,41 @@ int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got)
 void CloseHttps(HINTERNET handle) {
   if (handle != nullptr) WinHttpCloseHandle(handle);
 }
+
+int SendHttpsRequestWithHeaders(HINTERNET request, const wchar_t* headers) {
+  return WinHttpSendRequest(request, headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ? 1 : 0;
+}
+
+int QueryHttpsHeaderText(HINTERNET request, const wchar_t* name, wchar_t* out, uint32_t capacity) {
+  DWORD size = capacity * sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, out, &size, WINHTTP_NO_HEADER_INDEX)) {
+    out[0] = L'\0';
+    return 0;
+  }
+  return 1;
+}
+
+HttpsFailure LastHttpsFailure() {
+  switch (GetLastError()) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+      return HttpsFailure::kCertificate;
+    case ERROR_INVALID_HANDLE:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_WINHTTP_INCORRECT_HANDLE_TYPE:
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+      return HttpsFailure::kOther;
+    default:
+      return HttpsFailure::kTransient;
+  }
+}

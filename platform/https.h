@@ -43,3 +43,21 @@ int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got)
 
 // Closes a session, connection or request; null is ignored.
 void CloseHttps(HINTERNET handle);
+
+// Sends the request with extra header lines (each ended by CR LF, e.g. a
+// Range line), without a body.
+int SendHttpsRequestWithHeaders(HINTERNET request, const wchar_t* headers);
+
+// The value of the response header name (e.g. L"Content-Range") as text
+// into out (capacity characters). 0 when the header is absent or its value
+// does not fit: size headers are read as text, never as a 32-bit number.
+int QueryHttpsHeaderText(HINTERNET request, const wchar_t* name, wchar_t* out, uint32_t capacity);
+
+// How the last failed WinHTTP call of this thread failed, in the terms a
+// retry policy needs. Read right after the failing call.
+enum class HttpsFailure : uint32_t {
+  kTransient = 0,    // resolve, connect, reset, closed, time-out, an answer it could not read
+  kCertificate = 1,  // the server's certificate or the TLS handshake was refused
+  kOther = 2,        // a call refused by the client itself (bad handle, bad parameter)
+};
+HttpsFailure LastHttpsFailure();

@@ -80,3 +80,20 @@ void CloseProcessHandles(PROCESS_INFORMATION* process) {
 uint64_t MillisecondsNow() {
   return GetTickCount64();
 }
+
+void WaitMilliseconds(uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
+
+int ReadEnvironmentNumber(const wchar_t* name, uint32_t* value) {
+  wchar_t text[16];
+  DWORD length = GetEnvironmentVariableW(name, text, 16);
+  if (length == 0 || length >= 16) return 0;
+  uint32_t number = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return 0;
+    number = number * 10 + static_cast<uint32_t>(text[i] - L'0');
+  }
+  *value = number;
+  return 1;
+}

@@ -45,3 +45,10 @@ void CloseProcessHandles(PROCESS_INFORMATION* process);
 
 // Milliseconds since the system started; for measuring how long work takes.
 uint64_t MillisecondsNow();
+
+// Lets the calling thread sleep for milliseconds.
+void WaitMilliseconds(uint32_t milliseconds);
+
+// The environment variable name read as a decimal number into *value. 0
+// when it is absent, empty, too long or not a number.
+int ReadEnvironmentNumber(const wchar_t* name, uint32_t* value);

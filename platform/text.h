@@ -42,3 +42,8 @@ int EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
 
 // One character folded so: 'A' to 'Z' become 'a' to 'z', all else stays.
 wchar_t FoldAsciiCase(wchar_t c);
+
+// A byte count as a player reads it, into out (capacity characters):
+// "512 바이트", "3.4 KB", "12.5 MB", "2.15 GB" (units of 1024, as Windows
+// shows file sizes).
+void FormatByteSize(wchar_t* out, size_t capacity, uint64_t bytes);

@@ -81,3 +81,11 @@ int OpenWithShell(HWND owner, const wchar_t* path, const wchar_t* folder, int sh
 void ShowErrorBox(const wchar_t* caption, const wchar_t* text) {
   MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
+
+void StartWindowTimer(HWND window, uintptr_t id, uint32_t period_ms) {
+  SetTimer(window, id, period_ms, nullptr);
+}
+
+void StopWindowTimer(HWND window, uintptr_t id) {
+  KillTimer(window, id);
+}

@@ -46,3 +46,8 @@ int OpenWithShell(HWND owner, const wchar_t* path, const wchar_t* folder, int sh
 
 // A message box with no owner, an OK button and the error icon.
 void ShowErrorBox(const wchar_t* caption, const wchar_t* text);
+
+// A timer that sends WM_TIMER with id to window every period_ms
+// milliseconds, on the window's own thread; StopWindowTimer ends it.
+void StartWindowTimer(HWND window, uintptr_t id, uint32_t period_ms);
+void StopWindowTimer(HWND window, uintptr_t id);

@@ -27,6 +27,35 @@ static int EnsureFolder(BlobStore* store, const std::wstring& path) {
   return 0;
 }
 
+const wchar_t WORK_FOLDER_PREFIX[] = L".quenfar8-pack-";
+
+// The lock file inside every work folder.
+static std::wstring LockPath(const std::wstring& folder) {
+  return folder + L"\\pack.lock";
+}
+
+int WorkFolderInUse(const std::wstring& folder) {
+  std::wstring lock = LockPath(folder);
+  if (!IsRegularFile(lock.c_str())) return 0;
+  // Opened without sharing by its owner: any other open fails while it runs.
+  HANDLE probe = OpenExclusive(lock.c_str());
+  if (probe == INVALID_HANDLE_VALUE) return 1;
+  CloseFile(probe);
+  return 0;
+}
+
+int RemoveWorkFolder(const std::wstring& folder) {
+  std::vector<std::wstring> left;
+  FolderWalk walk;
+  if (BeginFolderWalk(folder.c_str(), &walk)) {
+    FolderEntry entry;
+    while (NextFolderEntry(&walk, &entry)) left.push_back(folder + L"\\" + entry.name);
+  }
+  EndFolderWalk(&walk);
+  for (const std::wstring& path : left) DeleteOneFile(path.c_str());
+  return RemoveEmptyFolder(folder.c_str());
+}
+
 // A pack that was killed leaves its work folder, with copies of client
 // files, in the feed folder: it must not be uploaded.
 static void NoteLeftWorkFolders(const std::wstring& feed) {
@@ -34,9 +63,13 @@ static void NoteLeftWorkFolders(const std::wstring& feed) {
   if (BeginFolderWalk(feed.c_str(), &walk)) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
-      if (wcsncmp(entry.name, L".quenfar8-pack-", 15) == 0) {
-        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it, and never upload it", feed.c_str(),
-             entry.name);
+      if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
+      if (WorkFolderInUse(feed + L"\\" + entry.name)) {
+        Note(L"%ls\\%ls: another pack or rollback is at work on this feed; never upload its work folder",
+             feed.c_str(), entry.name);
+      } else {
+        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it (prune does), and never upload it",
+             feed.c_str(), entry.name);
       }
     }
   }
@@ -59,6 +92,12 @@ int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
     std::wstring work = feed + L"\\" + name;
     if (CreateFolder(work.c_str())) {
       store->work = work;
+      HANDLE lock = OpenLockFile(LockPath(work).c_str());
+      if (lock == INVALID_HANDLE_VALUE) {
+        Problem(L"%ls: cannot make a lock file in it", work.c_str());
+        return 0;
+      }
+      store->lock = lock;
       return 1;
     }
   }
@@ -188,18 +227,26 @@ int PublishBlobs(BlobStore* store) {
   return 1;
 }
 
+int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed) {
+  std::wstring target = store.feed + L"\\manifest.ini";
+  *changed = current != text;
+  if (!*changed) return 1;
+  std::wstring made = store.work + L"\\manifest.ini";
+  HANDLE file = CreateNewFile(made.c_str());
+  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+           FlushFile(file);
+  CloseFile(file);
+  if (ok) ok = MoveOverExisting(made.c_str(), target.c_str());
+  if (!ok) Problem(L"%ls: cannot be written", target.c_str());
+  return ok;
+}
+
 void CloseBlobStore(BlobStore* store, int published) {
-  if (!store->work.empty()) {
-    std::vector<std::wstring> left;
-    FolderWalk walk;
-    if (BeginFolderWalk(store->work.c_str(), &walk)) {
-      FolderEntry entry;
-      while (NextFolderEntry(&walk, &entry)) left.push_back(store->work + L"\\" + entry.name);
-    }
-    EndFolderWalk(&walk);
-    for (const std::wstring& path : left) DeleteOneFile(path.c_str());
-    RemoveEmptyFolder(store->work.c_str());
+  if (store->lock != nullptr) {
+    CloseFile(static_cast<HANDLE>(store->lock));
+    store->lock = nullptr;
   }
+  if (!store->work.empty()) RemoveWorkFolder(store->work);
   store->work.clear();
   store->pending.clear();
   if (!published) {

@@ -24,10 +24,23 @@ struct BlobStore {
   std::vector<Pending> pending;  // new blobs, in the order they were made
   unsigned made_count = 0;       // names the next file made in the work folder
   std::vector<std::wstring> created;  // folders this pack made, newest last
+  void* lock = nullptr;               // the work folder's pack.lock, held open while the folder is in use
 };
 
+// The work folders' names begin so: ".quenfar8-pack-<process id>[-<n>]".
+extern const wchar_t WORK_FOLDER_PREFIX[];
+
+// 1 when a work folder's pack.lock is held open: a pack, rollback or prune
+// of a running process is using it.
+int WorkFolderInUse(const std::wstring& folder);
+
+// Deletes the files in a work folder that no process uses, then the folder.
+// 0 when something could not be removed (something is left in it).
+int RemoveWorkFolder(const std::wstring& folder);
+
 // Creates the feed folder with files\ and patches\ where they are missing,
-// and a work folder of this process inside it. 0 after a problem.
+// and a work folder of this process inside it, with its pack.lock held
+// open until CloseBlobStore. 0 after a problem.
 int OpenBlobStore(const std::wstring& feed, BlobStore* store);
 
 // A fresh path in the work folder for a file to be made (a patch).
@@ -58,6 +71,12 @@ std::wstring CurrentBlobPath(const BlobStore& store, const wchar_t* kind, const 
 // Moves every new blob into the store, each written through to the disk.
 // 0 after a problem.
 int PublishBlobs(BlobStore* store);
+
+// Writes manifest.ini through a temporary name in the work folder, flushed,
+// and one rename over the old one. Writes nothing when text equals current
+// (the manifest's bytes now); *changed says whether it wrote. 0 after a
+// problem.
+int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed);
 
 // Deletes whatever is left in the work folder, and the folder. After a
 // failed pack (published 0) it also removes the folders that this pack

@@ -8,6 +8,8 @@
 
 #include <wchar.h>
 
+#include <set>
+
 #include "app/config.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
@@ -20,8 +22,10 @@
 #include "platform/processes.h"
 #include "platform/text.h"
 #include "release/front_end.h"
+#include "release/ini_check.h"
 #include "release/output.h"
 #include "release/client_folder.h"
+#include "release/feed_history.h"
 #include "release/patches.h"
 #include "release/progress.h"
 #include "transfer/digest.h"
@@ -464,6 +468,49 @@ void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<R
   Say(L"patches applied: %u; without a base file at hand: %u", applied, skipped);
 }
 
+// The blobs in files\ and patches\ of a feed folder that no kept release
+// names (neither manifest.ini nor a history entry): information, not a
+// problem; prune removes them. Only when the live manifest can be read.
+void NoteUnnamedBlobs(const std::wstring& feed) {
+  std::set<std::wstring> named;
+  ReleaseRecord release;
+  std::wstring why;
+  if (!ReadRelease(feed + L"\\manifest.ini", &release, &why)) return;
+  for (const NamedBlob& blob : release.blobs) named.insert(blob.remote);
+  uint32_t count = 0;
+  if (HasHistory(feed) && CountHistory(feed, &count)) {
+    for (uint32_t n = 1; n <= count; ++n) {
+      if (!ReadRelease(HistoryEntryPath(feed, n), &release, &why)) {
+        Problem(L"%ls: %ls", HistoryEntryPath(feed, n).c_str(), why.c_str());
+        continue;
+      }
+      for (const NamedBlob& blob : release.blobs) named.insert(blob.remote);
+    }
+  }
+  uint64_t unnamed = 0, bytes = 0;
+  for (const wchar_t* kind : {L"files", L"patches"}) {
+    FolderWalk walk;
+    if (BeginFolderWalk((feed + L"\\" + kind).c_str(), &walk)) {
+      FolderEntry entry;
+      while (NextFolderEntry(&walk, &entry)) {
+        std::wstring remote = std::wstring(kind) + L"/" + entry.name;
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || named.count(remote) != 0) continue;
+        Note(L"%ls (%llu bytes): no kept release names it", remote.c_str(), static_cast<unsigned long long>(entry.size));
+        ++unnamed;
+        bytes += entry.size;
+      }
+    }
+    EndFolderWalk(&walk);
+  }
+  if (unnamed != 0) {
+    Note(L"%llu files in files\\ and patches\\ (%ls, %llu bytes) that neither manifest.ini nor a history entry names; "
+         L"%ls",
+         static_cast<unsigned long long>(unnamed), Bytes(bytes).c_str(), static_cast<unsigned long long>(bytes),
+         HasHistory(feed) ? L"prune removes them"
+                          : L"the feed keeps no history yet (the next pack that publishes a release starts one), so prune cannot judge them");
+  }
+}
+
 // Deletes every file in the work folder, and the folder.
 void RemoveWorkFolder() {
   std::vector<std::wstring> left;
@@ -518,12 +565,14 @@ int CheckFeed(const CheckOptions& options) {
     ApplyPatches(options.patch_tool, count, rows, blobs, !options.client.empty() && manifest_problems == 0,
                  options.over_https);
   }
+  if (!options.over_https) NoteUnnamedBlobs(options.feed);
   return ProblemCount() == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int Check(const CheckOptions& options) {
+  if (!options.ini.empty()) return CheckIniFile(options.ini);
   if (options.over_https) {
     if (!IsFeedAddress(options.feed.c_str()) || options.feed.size() >= PATH_CAPACITY) {
       UsageError(L"%ls: a feed address begins with https:// and ends with /", options.feed.c_str());

@@ -1,6 +1,7 @@
 // Quenfar8Release.exe: the publishers' tool. It packs a client folder into a
-// feed, checks a feed the way a player's updater reads it, and makes the key
-// pair that signs releases.
+// feed, checks a feed the way a player's updater reads it, makes the key
+// pair that signs releases, and lists, rolls back and prunes a feed's
+// release history.
 //
 // Exit codes: 0 success, 1 refused input or problems found, 2 a command
 // line it does not understand.
@@ -8,6 +9,7 @@
 
 #include "platform/dll_search.h"
 #include "release/check.h"
+#include "release/history_commands.h"
 #include "release/keygen.h"
 #include "release/options.h"
 #include "release/output.h"
@@ -39,6 +41,21 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring key_file;
     if (!ParseKeygenOptions(argc - 2, argv + 2, &key_file)) return 2;
     return Keygen(key_file);
+  }
+  if (wcscmp(command, L"history") == 0) {
+    std::wstring feed;
+    if (!ParseHistoryOptions(argc - 2, argv + 2, &feed)) return 2;
+    return ShowHistory(feed);
+  }
+  if (wcscmp(command, L"rollback") == 0) {
+    RollbackOptions options;
+    if (!ParseRollbackOptions(argc - 2, argv + 2, &options)) return 2;
+    return Rollback(options);
+  }
+  if (wcscmp(command, L"prune") == 0) {
+    PruneOptions options;
+    if (!ParsePruneOptions(argc - 2, argv + 2, &options)) return 2;
+    return Prune(options);
   }
   UsageError(L"no command %ls", command);
   PrintUsage();

@@ -7,6 +7,7 @@
 #include "engine/manifest.h"
 #include "engine/signature.h"
 #include "platform/files.h"
+#include "release/feed_history.h"
 #include "release/output.h"
 
 // A folder or program named on the command line, as a full path.
@@ -128,6 +129,8 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       ok = TakeOnce(count, arguments, &i, &options->patch_tool, 1);
     } else if (wcscmp(argument, L"--public-key") == 0) {
       ok = TakeOnce(count, arguments, &i, &public_key, 0);
+    } else if (wcscmp(argument, L"--ini") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->ini, 1);
     } else if (IsOption(argument)) {
       UsageError(L"check has no option %ls", argument);
       ok = 0;
@@ -135,6 +138,14 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       positional.push_back(argument);
     }
     if (!ok) return 0;
+  }
+  if (!options->ini.empty()) {
+    // The INI file is checked on its own: it names the feed itself.
+    if (!positional.empty() || !options->client.empty() || !options->patch_tool.empty() || !public_key.empty()) {
+      UsageError(L"check --ini takes the INI file alone");
+      return 0;
+    }
+    return 1;
   }
   if (positional.size() != 1) {
     UsageError(L"check takes one feed folder or feed address");
@@ -164,6 +175,102 @@ int ParseKeygenOptions(int count, wchar_t** arguments, std::wstring* key_file) {
   return FullPath(arguments[0], key_file);
 }
 
+// A serial given with --serial: a number from 1 to 2^40, and only with --sign.
+static int TakeSerial(const std::wstring& text, const std::wstring& sign_key, uint64_t* serial) {
+  if (text.empty()) return 1;
+  if (!ParseManifestNumber(text.c_str(), serial) || *serial == 0) {
+    UsageError(L"--serial %ls: a serial is a number from 1 to 2^40", text.c_str());
+    return 0;
+  }
+  if (sign_key.empty()) {
+    UsageError(L"--serial needs --sign: only a signed manifest carries a serial");
+    return 0;
+  }
+  return 1;
+}
+
+// A count or entry number given with an option: lowest to the history's
+// largest. (prune takes a 0 here and refuses it itself: it is understood,
+// only not allowed.)
+static int TakeEntryNumber(const wchar_t* option, const std::wstring& text, uint32_t lowest, uint32_t* number) {
+  uint64_t value = 0;
+  if (!ParseManifestNumber(text.c_str(), &value) || value < lowest || value > MAX_HISTORY_ENTRIES) {
+    UsageError(L"%ls %ls: give a number from %u to %u", option, text.c_str(), lowest, MAX_HISTORY_ENTRIES);
+    return 0;
+  }
+  *number = static_cast<uint32_t>(value);
+  return 1;
+}
+
+int ParseHistoryOptions(int count, wchar_t** arguments, std::wstring* feed) {
+  if (count != 1 || IsOption(arguments[0])) {
+    UsageError(L"history takes one feed folder");
+    return 0;
+  }
+  return FullPath(arguments[0], feed);
+}
+
+int ParseRollbackOptions(int count, wchar_t** arguments, RollbackOptions* options) {
+  std::vector<const wchar_t*> positional;
+  std::wstring to, serial;
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* argument = arguments[i];
+    int ok = 1;
+    if (wcscmp(argument, L"--to") == 0) {
+      ok = TakeOnce(count, arguments, &i, &to, 0);
+    } else if (wcscmp(argument, L"--sign") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->sign_key, 1);
+    } else if (wcscmp(argument, L"--serial") == 0) {
+      ok = TakeOnce(count, arguments, &i, &serial, 0);
+    } else if (IsOption(argument)) {
+      UsageError(L"rollback has no option %ls", argument);
+      ok = 0;
+    } else {
+      positional.push_back(argument);
+    }
+    if (!ok) return 0;
+  }
+  if (positional.size() != 1) {
+    UsageError(L"rollback takes one feed folder");
+    return 0;
+  }
+  if (to.empty()) {
+    UsageError(L"rollback needs --to <n>: the history entry to make live again (see the history command)");
+    return 0;
+  }
+  return TakeEntryNumber(L"--to", to, 1, &options->to) && TakeSerial(serial, options->sign_key, &options->serial) &&
+         FullPath(positional[0], &options->feed);
+}
+
+int ParsePruneOptions(int count, wchar_t** arguments, PruneOptions* options) {
+  std::vector<const wchar_t*> positional;
+  std::wstring keep;
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* argument = arguments[i];
+    int ok = 1;
+    if (wcscmp(argument, L"--keep") == 0) {
+      ok = TakeOnce(count, arguments, &i, &keep, 0);
+    } else if (wcscmp(argument, L"--dry-run") == 0) {
+      options->dry_run = 1;
+    } else if (IsOption(argument)) {
+      UsageError(L"prune has no option %ls", argument);
+      ok = 0;
+    } else {
+      positional.push_back(argument);
+    }
+    if (!ok) return 0;
+  }
+  if (positional.size() != 1) {
+    UsageError(L"prune takes one feed folder");
+    return 0;
+  }
+  if (keep.empty()) {
+    UsageError(L"prune needs --keep <n>: how many of the newest releases keep their blobs");
+    return 0;
+  }
+  return TakeEntryNumber(L"--keep", keep, 0, &options->keep) && FullPath(positional[0], &options->feed);
+}
+
 void PrintUsage() {
   UsageError(L"usage:");
   UsageError(L"  Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...");
@@ -171,5 +278,9 @@ void PrintUsage() {
   UsageError(L"      [--sign <private key file> [--serial <n>]]");
   UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
   UsageError(L"      [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits>]");
+  UsageError(L"  Quenfar8Release.exe check --ini <Quenfar8Updater.ini>");
   UsageError(L"  Quenfar8Release.exe keygen <private key file>");
+  UsageError(L"  Quenfar8Release.exe history <feed folder>");
+  UsageError(L"  Quenfar8Release.exe rollback <feed folder> --to <n> [--sign <private key file> [--serial <n>]]");
+  UsageError(L"  Quenfar8Release.exe prune <feed folder> --keep <n> [--dry-run]");
 }

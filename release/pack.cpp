@@ -19,6 +19,7 @@
 #include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/client_folder.h"
+#include "release/feed_history.h"
 #include "release/key_file.h"
 #include "release/manifest_writer.h"
 #include "release/output.h"
@@ -40,18 +41,6 @@ struct Listed {
 int IsWithin(const std::wstring& path, const std::wstring& folder) {
   std::wstring p = FoldedName(path), f = FoldedName(folder);
   return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
-}
-
-// The bytes of a small file, or an empty text when it cannot be read.
-std::string ReadSmallFile(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = OpenForHashing(path.c_str());
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char chunk[65536];
-  uint32_t got = 0;
-  while (ReadChunk(file, chunk, sizeof chunk, &got) && got > 0 && bytes.size() < 4 * 1048576) bytes.append(chunk, got);
-  CloseFile(file);
-  return bytes;
 }
 
 // What the feed holds now: its manifest's bytes, files by name and serial.
@@ -207,21 +196,48 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
   return SignedManifest(ManifestText(files, patches, options.version, *serial), pair);
 }
 
-// Writes manifest.ini through a temporary name in the work folder, flushed,
-// and one rename over the old one. Writes nothing when the bytes are equal.
-int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed) {
-  std::wstring target = store.feed + L"\\manifest.ini";
-  *changed = current != text;
-  if (!*changed) return 1;
-  std::wstring made = store.work + L"\\manifest.ini";
-  HANDLE file = CreateNewFile(made.c_str());
-  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
-           FlushFile(file);
-  CloseFile(file);
-  if (ok) ok = MoveOverExisting(made.c_str(), target.c_str());
-  if (!ok) Problem(L"%ls: cannot be written", target.c_str());
+// Keeps the feed's release history: text, the manifest about to be
+// published, becomes the next entry before the manifest's rename. A feed
+// packed before it had a history gets one with its next new release, and
+// the manifest live until then is recorded first, so that it can be gone
+// back to. A pack that writes no manifest adds no entry. 0 after a
+// problem.
+int KeepHistory(const PackOptions& options, const BlobStore& store, const std::string& current,
+                const std::string& text, uint32_t* entry) {
+  *entry = 0;
+  if (text == current) return 1;
+  int starting = !HasHistory(options.feed);
+  if (!EnsureHistoryFolder(options.feed)) return 0;
+  uint32_t number = 0;
+  if (starting && !current.empty() && !AddHistoryEntry(options.feed, store.work, current, &number)) return 0;
+  if (text != current && !AddHistoryEntry(options.feed, store.work, text, &number)) return 0;
+  *entry = number;
+  return 1;
+}
+
+// Every blob the manifest is about to name is in the store with its size:
+// a prune run meanwhile must not leave the new manifest naming a missing
+// blob. Asked only of feeds with a history (prune needs one).
+int StoreHoldsRelease(const BlobStore& store, const std::vector<ClientFile>& files,
+                      const std::vector<std::vector<MadePatch>>& patches) {
+  int ok = 1;
+  auto holds = [&](const wchar_t* kind, const std::wstring& digest, uint64_t size) {
+    uint64_t found = 0;
+    std::wstring blob = StorePath(store, kind, digest);
+    if (!FileSizeFromAttributes(blob.c_str(), &found) || found != size) {
+      Problem(L"%ls: gone from the store before the manifest was published (was the feed pruned meanwhile?)",
+              blob.c_str());
+      ok = 0;
+    }
+  };
+  for (size_t i = 0; i < files.size(); ++i) {
+    holds(L"files", files[i].sha256, files[i].size);
+    for (const MadePatch& patch : patches[i]) holds(L"patches", patch.sha256, patch.size);
+  }
   return ok;
 }
+
+}  // namespace
 
 // What clients of each older release will download, with the patch the
 // updater would choose for each of their files.
@@ -262,8 +278,6 @@ void PrintSummary(const std::vector<ClientFile>& files, const std::vector<std::v
   }
 }
 
-}  // namespace
-
 int Pack(const PackOptions& options) {
   CurrentFeed current = ReadCurrentFeed(options.feed);
   std::vector<ClientFile> files;
@@ -281,10 +295,13 @@ int Pack(const PackOptions& options) {
            MakePatches(options, &store, files, &patches, &olders) && NothingChanged(files, stamps);
   int changed = 0;
   uint64_t serial = 0;
+  uint32_t entry = 0;
   size_t new_blobs = store.pending.size();
   if (ok) {
     std::string text = ManifestToPublish(options, current, pair, files, patches, &serial);
-    ok = !text.empty() && PublishBlobs(&store) && PublishManifest(store, current.text, text, &changed);
+    ok = !text.empty() && PublishBlobs(&store);
+    ok = ok && KeepHistory(options, store, current.text, text, &entry) && StoreHoldsRelease(store, files, patches);
+    ok = ok && PublishManifest(store, current.text, text, &changed);
   }
   memset(pair.private_key, 0, sizeof pair.private_key);
   CloseBlobStore(&store, ok);
@@ -294,8 +311,10 @@ int Pack(const PackOptions& options) {
   }
   wchar_t signed_as[64] = L"";
   if (serial != 0) FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
-  Say(L"%ls: %u new blobs, manifest.ini %ls%ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),
-      changed ? L"written" : L"unchanged", signed_as);
+  wchar_t recorded[64] = L"";
+  if (entry != 0) FormatInto(recorded, L", history entry %u", entry);
+  Say(L"%ls: %u new blobs, manifest.ini %ls%ls%ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),
+      changed ? L"written" : L"unchanged", signed_as, recorded);
   PrintSummary(files, patches, olders);
   return 0;
 }

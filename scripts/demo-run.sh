@@ -75,10 +75,10 @@ listing() { (cd "$install" && for f in $(ls | sort); do printf '%s  %10s  %s\n' 
 # bytes_served <from line>: body bytes nginx logged from that access-log line on.
 bytes_served() { tail -n +"$1" "$demo/nginx/access.log" | awk '{ n += $4 } END { print n + 0 }'; }
 
-# run <label>: runs the updater with its window, pictures the finished
-# window and closes it the way a player would.
+# run <label> [<release folder>]: runs the updater with its window,
+# pictures the finished window and closes it the way a player would.
 run() {
-  local label=$1 before after picture=$demo/window-$1 log_from
+  local label=$1 release=${2:-$releases/1.1} before after picture=$demo/window-$1 log_from
   before=$(listing)
   log_from=$(($(wc -l < "$demo/nginx/access.log") + 1))
   (cd "$install" && "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe") &
@@ -90,7 +90,8 @@ run() {
   convert "$picture.bmp" "$picture.png" && rm -f "$picture.bmp"
   after=$(listing)
   local run_folder
-  run_folder=$(ls -d "$install/.quenfar8-update"/*/ | sort | tail -n 1)
+  # Run folders only: not the partial store, nor one whose removal began.
+  run_folder=$(ls -d "$install/.quenfar8-update"/[0-9]*[0-9]/ | sort | tail -n 1)
   step "$label run of the updater"
   echo "updater.log ($run_folder):"
   indent < "$run_folder/updater.log"
@@ -103,10 +104,45 @@ run() {
   echo "left in new\\: $(ls "$run_folder/new" | wc -l) files"
   sleep 1  # nginx writes a request's log line once the connection is done with it
   local whole
-  whole=$(cat "$releases/1.1"/* | wc -c)
+  whole=$(cat "$release"/* | wc -c)
   echo "fetched from nginx: $(bytes_served "$log_from") bytes, manifest included; the whole release is $whole bytes"
   echo "picture of the finished window: $picture.png"
 }
 
 run first
 run second
+
+# Release 1.2 adds a large file, and the client gets the options publishers
+# ship (network=resilient, keep_runs=3, progress=bytes). Its download is
+# interrupted at about 90%, as a player closing the machine would; the next
+# start fetches only the rest.
+mkdir -p "$releases/1.2"
+cp "$releases/1.1"/* "$releases/1.2/"
+head -c $((96 * 1048576)) /dev/urandom > "$releases/1.2/movie.pak"
+step "pack release 1.2, which adds a 96 MiB file, and serve it"
+release_tool pack "$(winpath "$releases/1.2")" "$(winpath "$feed")" --version 1.2 \
+  --from "$(winpath "$releases/1.1")" --diff-tool "$differ" --patch-tool "$patcher" | indent
+rm -rf "$demo/nginx/www/live"
+cp -r "$feed" "$demo/nginx/www/live"
+printf '[updater]\r\nfeed=%s\r\nnetwork=resilient\r\nkeep_runs=3\r\nprogress=bytes\r\n' "$url" \
+  > "$install/Quenfar8Updater.ini"
+echo "Quenfar8Updater.ini:"
+indent < "$install/Quenfar8Updater.ini"
+movie_size=$(size "$releases/1.2/movie.pak")
+partial=$install/.quenfar8-update/partial/$(digest "$releases/1.2/movie.pak")
+# The interrupted start runs in a session of its own, so that the kill
+# reaches the wine process and nothing else.
+setsid "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe" /quiet &
+runner=$!
+mark=$((movie_size / 10 * 9))
+while kill -0 "$runner" 2>/dev/null; do
+  held=$(stat -c %s "$partial" 2>/dev/null || echo 0)
+  [ "$held" -lt "$mark" ] || break
+  sleep 0.005
+done
+kill -9 -- -"$runner" 2>/dev/null || true
+wait "$runner" 2>/dev/null || true
+held=$(stat -c %s "$partial" 2>/dev/null || echo 0)
+step "interrupted: the updater was killed with $held of $movie_size bytes of movie.pak in .quenfar8-update/partial"
+run resumed "$releases/1.2"
+echo "(the whole of movie.pak is $movie_size bytes; the resumed start asked nginx only for the rest)"

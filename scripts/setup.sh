@@ -4,15 +4,16 @@
 # GoogleTest needs for std::mutex), wine with its 32-bit half, Xvfb, CMake,
 # the GoogleTest sources, OpenSSL for the test certificates, nginx for the
 # tests' web server (run by the tests as the current user, never as a
-# service), curl for the checks and the benchmark, osslsigncode for
-# Authenticode signing and its tests, and a Korean font. Safe
-# to run again: it does nothing when everything is present.
+# service), curl for the checks and the benchmark, hyperfine for the
+# benchmarks' timings, osslsigncode for Authenticode signing and its tests,
+# and a Korean font. Safe to run again: it does nothing when everything is
+# present.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth cmake make
-  googletest openssl osslsigncode fonts-nanum fonts-wine python3 x11-apps imagemagick time bc nginx curl
+  googletest openssl osslsigncode fonts-nanum fonts-wine python3 x11-apps imagemagick time bc nginx curl hyperfine
   # Recommended by wine but needed here: TLS for WinHTTP, and the X
   # extensions and font rendering that make screenshots faithful.
   libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386

@@ -9,6 +9,7 @@
 #include "platform/https.h"
 #include "platform/text.h"
 #include "transfer/digest.h"
+#include "transfer/ranged_fetch.h"
 
 // Largest file fetched without an expected size (in practice the manifest).
 static const uint64_t kUnknownSizeLimit = 1048576;
@@ -21,8 +22,8 @@ static const wchar_t kBadPath[] = L"잘못된 패치 파일 경로입니다.";
 static const wchar_t kNoPackageFile[] = L"패키지 파일이 없습니다.";
 static const wchar_t kPackageSize[] = L"패키지 파일 크기가 다릅니다.";
 static const wchar_t kPackageCopy[] = L"패키지 파일을 복사하지 못했습니다.";
-static const wchar_t kNeedHttps[] = L"HTTPS 패치 주소가 필요합니다.";
-static const wchar_t kDownloadFailed[] = L"패치 다운로드에 실패했습니다. 연결과 배포 주소를 확인해 주세요.";
+extern const wchar_t NEED_HTTPS_MESSAGE[] = L"HTTPS 패치 주소가 필요합니다.";
+extern const wchar_t DOWNLOAD_FAILED_MESSAGE[] = L"패치 다운로드에 실패했습니다. 연결과 배포 주소를 확인해 주세요.";
 
 int IsRemotePath(const wchar_t* text) {
   if (text[0] == L'\0' || text[0] == L'/') return 0;
@@ -84,6 +85,7 @@ static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destinati
     ReportStatus(kPackageCopy);
     return 0;
   }
+  AddDownloadBytes(size);
   return 1;
 }
 
@@ -101,6 +103,7 @@ static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule) {
     total += got;
     if (total > limit) return 0;
     if (!WriteAll(file, chunk, got)) return 0;
+    AddDownloadBytes(got);
   }
   if (expected_size != 0 && total != expected_size) return 0;
   return FlushFile(file);
@@ -142,13 +145,17 @@ static int Download200(Download* d, const wchar_t* host, uint16_t port, const wc
 }
 
 static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination, SizeRule rule) {
+  if (config.network_resilient) {
+    return rule.expected != 0 ? FetchExactly(remote_path, rule.expected, destination)
+                              : FetchSmallResilient(remote_path, destination, rule.limit);
+  }
   wchar_t address[2048];
   wchar_t host[256];
   wchar_t url_path[2048];
   uint16_t port = 0;
   FormatInto(address, L"%ls%ls", config.feed_url, remote_path);
   if (!SplitHttpsAddress(address, host, 256, url_path, 2048, &port)) {
-    ReportStatus(kNeedHttps);
+    ReportStatus(NEED_HTTPS_MESSAGE);
     return 0;
   }
   Download download = {nullptr, nullptr, nullptr, INVALID_HANDLE_VALUE};
@@ -160,7 +167,7 @@ static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination
   ReleaseDownload(&download);
   if (ok) return 1;
   if (created) DeleteOneFile(destination);
-  ReportStatus(kDownloadFailed);
+  ReportStatus(DOWNLOAD_FAILED_MESSAGE);
   return 0;
 }
 

@@ -3,6 +3,12 @@
 
 #include <stdint.h>
 
+// What a feed address the HTTPS client cannot use reports.
+extern const wchar_t NEED_HTTPS_MESSAGE[];
+
+// What a download that fails reports (connection, status, size).
+extern const wchar_t DOWNLOAD_FAILED_MESSAGE[];
+
 // 1 for a release-relative path of 1 to 240 characters from '-', '.', '/',
 // '0'-'9' and 'a'-'z' that does not begin with '/' and holds no "..".
 int IsRemotePath(const wchar_t* text);

@@ -28,6 +28,42 @@ answered with status 200 and
   fault-drip-<ms>   its Content-Length, then one byte every <ms> ms
   fault-stall-<ms>  its Content-Length, half of the body, <ms> ms of
                     silence, then the rest
+  fault-pace-<KiB>   its Content-Length, then the body in pieces of 16 KiB at
+                    <KiB> KiB per second: a large download that takes a
+                    while
+
+A file can also misbehave without a fault segment, so that its remote path
+stays the same from one run to the next: while a control file
+<root>/.faults/<path with every "/" turned into "~"> exists, requests for
+that path follow the one line it holds (a count limits how many requests
+misbehave; later ones are served normally; counts are per path and last as
+long as the server):
+
+  cut <offset> [<count>]        the asked bytes, but a TCP reset once the
+                                file's byte <offset> is reached (at once
+                                when the request starts at or after it)
+  cutclean <offset> [<count>]   the same with a clean close
+  status <code> [<count> [<retry-after>]]
+                                that status, with Retry-After when given
+  stall <ms> [<count>]          half of the asked bytes, <ms> ms of
+                                silence, then a reset
+  long <n> [<count>]            a Content-Length <n> bytes short of the
+                                bytes sent
+  norange                       Range ignored: always 200 and the whole file
+  shift <delta>                 a 206 whose range starts <delta> bytes from
+                                the asked start (and holds those bytes)
+  total <delta>                 a 206 whose Content-Range totals the file's
+                                size plus <delta>
+  refuse-range                  416 to every request with a Range
+  resetevery <n>                each answer cut with a TCP reset after <n>
+                                body bytes (a feed whose connections break
+                                every <n> bytes)
+
+Otherwise files are served with a strong ETag (from their bytes) and honour
+"Range: bytes=<first>-[<last>]" with "If-Range" as nginx does. Every GET is
+recorded in --hits as "GET <path> <Range or -> <If-Range or -> <status>" and
+"CONN <client port> <path>" (the connection that carried it), and once its
+body is over as "SENT <path> <body bytes sent>".
 
 Each misbehaviour is recorded in --hits as "fault-<kind> <path>" before it
 starts, and each connection that ends without a request as
@@ -55,6 +91,12 @@ class Gone(Exception):
     """The connection is over; the handler stops answering."""
 
 
+# Per path with a control file: its line and the requests seen since that
+# line was first met, so that a count of misbehaviours runs out.
+control_counts = {}
+control_lock = threading.Lock()
+
+
 def make_handler(root, hits_file):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -69,6 +111,7 @@ def make_handler(root, hits_file):
         def setup(self):
             super().setup()
             self.requests_seen = 0
+            self.body_sent = 0  # file bytes this connection has handed to the socket
             # The handshake happens here, in the connection's own thread,
             # rather than in accept(): a client that stalls or refuses the
             # certificate then holds up no other connection.
@@ -173,6 +216,15 @@ def make_handler(root, hits_file):
                     if i:
                         time.sleep((number or 1000) / 1000.0)
                     self.send(body[i:i + 1])
+            elif kind == "pace":
+                rate = (number or 256) * 1024.0
+                self.start_body(len(body))
+                began = time.monotonic()
+                for start in range(0, len(body), 16384):
+                    # Each piece leaves when the rate allows it.
+                    due = began + start / rate
+                    time.sleep(max(0.0, due - time.monotonic()))
+                    self.send(body[start:start + 16384])
             elif kind == "stall":
                 self.start_body(len(body))
                 self.send(body[:half])
@@ -201,6 +253,145 @@ def make_handler(root, hits_file):
                     self.wfile = _Discard()
                 return True
             return False
+
+        def local_path(self, relative):
+            base = os.path.abspath(root)
+            path = os.path.normpath(os.path.join(base, relative.lstrip("/")))
+            if not path.startswith(base + os.sep) or not os.path.isfile(path):
+                return None
+            return path
+
+        def control(self):
+            """The control line for this path and whether it still applies."""
+            name = self.path.replace("/", "~")
+            try:
+                with open(os.path.join(root, ".faults", name)) as f:
+                    words = f.read().split()
+            except OSError:
+                return None
+            if not words:
+                return None
+            with control_lock:
+                # A new line for the path starts its count afresh.
+                line, seen = control_counts.get(self.path, ("", 0))
+                if line != " ".join(words):
+                    seen = 0
+                control_counts[self.path] = (" ".join(words), seen + 1)
+            kind = words[0]
+            numbers = [int(w) for w in words[1:]]
+            count_at = {"cut": 1, "cutclean": 1, "status": 1, "stall": 1, "long": 1}.get(kind)
+            if count_at is not None and len(numbers) > count_at and seen >= numbers[count_at]:
+                return None
+            return kind, numbers
+
+        def note(self, status):
+            self.record("GET %s %s %s %d" % (self.path, self.headers.get("Range", "-"),
+                                             self.headers.get("If-Range", "-"), status))
+            self.record("CONN %d %s" % (self.client_address[1], self.path))
+
+        def asked_range(self, size, etag):
+            """(first, last) of a satisfiable Range, "whole", or "416"."""
+            value = self.headers.get("Range")
+            if value is None or not value.startswith("bytes="):
+                return "whole"
+            if_range = self.headers.get("If-Range")
+            if if_range is not None and if_range != etag:
+                return "whole"
+            first_text, _, last_text = value[6:].partition("-")
+            if not first_text.isdigit():
+                return "whole"
+            first = int(first_text)
+            last = int(last_text) if last_text.isdigit() else size - 1
+            if first >= size:
+                return "416"
+            return first, min(last, size - 1)
+
+        def stream(self, path, first, count, stop_at=None):
+            """Sends count bytes of the file from first; stops before stop_at."""
+            with open(path, "rb") as f:
+                f.seek(first)
+                at = first
+                end = first + count
+                while at < end:
+                    room = end - at
+                    if stop_at is not None:
+                        room = min(room, stop_at - at)
+                        if room <= 0:
+                            return False
+                    data = f.read(min(room, 262144))
+                    if not data:
+                        return True
+                    self.send(data)
+                    self.body_sent += len(data)
+                    at += len(data)
+            return True
+
+        def serve_ranged(self, relative, rule):
+            path = self.local_path(relative)
+            if path is None:
+                self.note(404)
+                self.answer(404, b"not found")
+                return
+            info = os.stat(path)
+            size = info.st_size
+            # As nginx makes it: the file's time and size, so new bytes
+            # under the same name get a new validator.
+            etag = '"%x-%x"' % (info.st_mtime_ns, size)
+            kind, numbers = rule if rule else ("", [])
+            if kind == "status":
+                headers = [("Retry-After", str(numbers[2]))] if len(numbers) > 2 else []
+                self.note(numbers[0])
+                self.answer(numbers[0], b"status body", headers)
+                return
+            asked = self.asked_range(size, etag)
+            if kind == "norange":
+                asked = "whole"
+            if kind == "refuse-range" and self.headers.get("Range") is not None:
+                asked = "416"
+            if asked == "416":
+                self.note(416)
+                self.answer(416, b"", [("Content-Range", "bytes */%d" % size)])
+                return
+            first, last = (0, size - 1) if asked == "whole" else asked
+            status = 200 if asked == "whole" else 206
+            if status == 206 and kind == "shift":
+                first = max(0, min(size - 1, first + numbers[0]))
+            total = size + numbers[0] if status == 206 and kind == "total" else size
+            count = last - first + 1 if size > 0 else 0
+            announced = count - numbers[0] if kind == "long" else count
+            self.note(status)
+            self.send_response(status)
+            self.send_header("Content-Length", str(announced))
+            self.send_header("ETag", etag)
+            if status == 206:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, total))
+            self.end_headers()
+            sent_before = self.body_sent
+            try:
+                if kind == "resetevery":
+                    self.record("fault-resetevery %s" % self.path)
+                    self.stream(path, first, count, stop_at=first + numbers[0])
+                    if count > numbers[0]:
+                        time.sleep(0.2)
+                        self.reset()
+                elif kind in ("cut", "cutclean"):
+                    self.record("fault-%s %s" % (kind, self.path))
+                    self.stream(path, first, count, stop_at=numbers[0])
+                    time.sleep(0.2)  # lets the bytes sent reach the client before the end
+                    if kind == "cut":
+                        self.reset()
+                    self.close_cleanly()
+                elif kind == "stall":
+                    self.record("fault-stall %s" % self.path)
+                    self.stream(path, first, count // 2)
+                    time.sleep(numbers[0] / 1000.0)
+                    self.reset()
+                else:
+                    self.stream(path, first, count)
+            except Gone:
+                self.close_connection = True
+                self.wfile = _Discard()
+            self.record("SENT %s %d" % (self.path, self.body_sent - sent_before))
 
         def do_GET(self):
             self.requests_seen += 1
@@ -232,7 +423,7 @@ def make_handler(root, hits_file):
                     time.sleep(0.05)
                 self.serve_file("/".join(parts[3:]))
             else:
-                self.serve_file(self.path)
+                self.serve_ranged(self.path, self.control())
 
         def finish(self):
             # A connection the handler cut on purpose has nothing to flush.
@@ -246,6 +437,8 @@ def make_handler(root, hits_file):
 
 class _Discard:
     """Stands in for the stream of a connection that is gone."""
+
+    closed = False  # the handler's finish asks before it flushes
 
     def write(self, data):
         return len(data)

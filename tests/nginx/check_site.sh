@@ -16,6 +16,8 @@ head -c 100000 /dev/urandom > "$feed/files/0f3a"
 head -c 3000 /dev/urandom > "$feed/patches/77d0"
 printf 'nested' > "$feed/files/sub/5e"
 printf 'other' > "$feed/readme.txt"
+mkdir -p "$feed/history"
+printf '[release]\r\nformat=1\r\n' > "$feed/history/000001.ini"
 # A feed that lies below a folder called files/: its manifest is still a
 # manifest.
 printf '[release]\r\n' > "$feed/below/files/manifest.ini"
@@ -36,6 +38,10 @@ cases=(
   "GET|/site-check/patches/77d0|200|$immutable|application/octet-stream|$feed/patches/77d0"
   "GET|/site-check/files/sub/5e|200|$immutable|application/octet-stream|$feed/files/sub/5e"
   "GET|/site-check/readme.txt|200|no-cache|application/octet-stream|$feed/readme.txt"
+  # A history entry: a copy of a manifest, served as one.
+  "GET|/site-check/history/000001.ini|200|no-cache|text/plain; charset=utf-8|$feed/history/000001.ini"
+  "GET|/site-check/history|404|no-cache|-|-"
+  "GET|/site-check/history/|404|no-cache|-|-"
   # Folders, with and without the slash: not found, never redirected or listed.
   "GET|/site-check|404|no-cache|-|-"
   "GET|/site-check/|404|no-cache|-|-"

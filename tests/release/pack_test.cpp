@@ -37,7 +37,7 @@ TEST(Pack, PublishesAClientAsAContentAddressedFeed) {
   std::sort(blobs.begin(), blobs.end());
   blobs.erase(std::unique(blobs.begin(), blobs.end()), blobs.end());
   EXPECT_EQ(Entries(Join(feed, L"files")), blobs);
-  EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "manifest.ini", "patches"}));
+  EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "history", "manifest.ini", "patches"}));
   EXPECT_TRUE(Entries(Join(feed, L"patches")).empty());
   EXPECT_TRUE(run.HasLine({"release: 5 files"})) << run.out;
 
@@ -74,7 +74,7 @@ TEST(Pack, TheSameInputsWriteNothingNewAndOldBlobsStay) {
   EXPECT_TRUE(again.HasLine({"0 new blobs, manifest.ini unchanged"})) << again.out;
   StampedTree after = StampedSnapshot(feed);
   EXPECT_TRUE(after == release11);
-  EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "manifest.ini", "patches"}));
+  EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "history", "manifest.ini", "patches"}));
 }
 
 // A client folder that breaks one rule of the updater, and what pack says.
@@ -275,7 +275,7 @@ TEST(Pack, ABadPatchPublishesNothing) {
     EXPECT_TRUE(run.HasLine(bad.said)) << bad.mode << "\n" << run.out;
     EXPECT_TRUE(run.HasLine({"not published", "manifest.ini is unchanged"})) << bad.mode;
     EXPECT_TRUE(StampedSnapshot(feed) == before) << bad.mode;
-    EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "manifest.ini", "patches"})) << bad.mode;
+    EXPECT_EQ(Entries(feed), (std::vector<std::string>{"files", "history", "manifest.ini", "patches"})) << bad.mode;
   }
 }
 

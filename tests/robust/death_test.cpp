@@ -75,6 +75,15 @@ std::vector<ReleaseFile> DyingToolRelease() {
   };
 }
 
+// A small release for the pruning runs: most of their points are the
+// removal of the earlier run folders.
+std::vector<ReleaseFile> PruningRelease() {
+  return {
+      {"Quenfar8.exe", Row::kCurrent, "the game, unchanged", "the game, unchanged"},
+      {"whole-a.pak", Row::kWhole, "whole a, old release", "whole a, new release, a little longer"},
+  };
+}
+
 // How the uninterrupted run of an update ends.
 struct Ending {
   DWORD exit_code;
@@ -173,6 +182,18 @@ TEST(DieAtEveryPoint, MixedReleaseFromTheFeedSecondHalf) {
   DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 1, 2);
 }
 
+// The same over the feed with network=resilient: the partial store's
+// records and entries, and the moves out of it, are points too.
+TEST(DieAtEveryPoint, MixedReleaseFromTheFeedResilientFirstHalf) {
+  UpdateBench bench(MixedRelease(), Source::kResilientFeed);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 0, 2);
+}
+
+TEST(DieAtEveryPoint, MixedReleaseFromTheFeedResilientSecondHalf) {
+  UpdateBench bench(MixedRelease(), Source::kResilientFeed);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds, FeedStride(), 1, 2);
+}
+
 TEST(DieAtEveryPoint, CommitFailingAtAMiddleRowFromThePackage) {
   UpdateBench bench(HeldRelease(), Source::kPackage);
   DieAtEveryPoint(bench, HoldingSettings(), kRollsBack);
@@ -191,6 +212,16 @@ TEST(DieAtEveryPoint, PatchToolDyingHalfWayFromThePackage) {
 TEST(DieAtEveryPoint, PatchToolDyingHalfWayFromTheFeed) {
   UpdateBench bench(DyingToolRelease(), Source::kFeed);
   DieAtEveryPoint(bench, DyingToolSettings(), kToolFails, FeedStride());
+}
+
+// With keep_runs=1 a good run ends by removing the two earlier run folders
+// of the client (renamed first, then emptied and removed): ended at any
+// point of that, the client is whole, and the next run finishes the
+// removal and keeps its own folder alone.
+TEST(DieAtEveryPoint, PruningEarlierRunFoldersFromThePackage) {
+  UpdateBench bench(PruningRelease(), Source::kPackage);
+  bench.KeepRuns(1);
+  DieAtEveryPoint(bench, RunSettings(), kSucceeds);
 }
 
 // The patch tool killed while it writes, reporting a failure (as a process

@@ -120,6 +120,9 @@ UpdateBench::UpdateBench(std::vector<ReleaseFile> files, Source source)
   player_files_[L"screenshots"] = "<folder>";
   player_files_[L"screenshots\\shot-1.bmp"] = Filler(3000, 99);
   if (source_ == Source::kFeed) player_files_[L"Quenfar8Updater.ini"] = "[updater]\r\nfeed=" + feed_url_ + "\r\n";
+  if (source_ == Source::kResilientFeed) {
+    player_files_[L"Quenfar8Updater.ini"] = "[updater]\r\nfeed=" + feed_url_ + "\r\nnetwork=resilient\r\n";
+  }
   outside_before_ = OutsideSnapshot();
 }
 
@@ -131,6 +134,18 @@ std::unique_ptr<InstallFolder> UpdateBench::NewClient(const std::wstring& name) 
   for (const ReleaseFile& file : files_) {
     if (file.row != Row::kAdded) WriteBytes(client->Path(Wide(file.name)), file.old_bytes);
   }
+  if (keep_runs_ > 0) {
+    // Two earlier starts, older than any this test makes.
+    for (const wchar_t* name : {L"20200101-101010-11", L"20200102-101010-12"}) {
+      std::wstring run = Join(client->WorkFolder(), name);
+      MakeFolder(client->WorkFolder());
+      MakeFolder(run);
+      MakeFolder(Join(run, L"new"));
+      MakeFolder(Join(run, L"backup"));
+      WriteBytes(Join(run, L"updater.log"), std::string(kReady) + "\r\n");
+      WriteBytes(Join(Join(run, L"backup"), L"whole-a.pak"), Filler(4000, 17));
+    }
+  }
   for (const auto& entry : player_files_) {
     if (entry.first == L"Quenfar8Updater.exe") continue;  // copied by InstallFolder
     if (entry.second == "<folder>") {
@@ -140,6 +155,13 @@ std::unique_ptr<InstallFolder> UpdateBench::NewClient(const std::wstring& name) 
     }
   }
   return client;
+}
+
+void UpdateBench::KeepRuns(int keep) {
+  keep_runs_ = keep;
+  std::string ini = "[updater]\r\n";
+  if (source_ == Source::kFeed) ini += "feed=" + feed_url_ + "\r\n";
+  player_files_[L"Quenfar8Updater.ini"] = ini + "keep_runs=" + std::to_string(keep) + "\r\n";
 }
 
 RunRecord UpdateBench::Run(const InstallFolder& client, const RunSettings& settings) const {
@@ -164,6 +186,8 @@ RunRecord UpdateBench::Run(const InstallFolder& client, const RunSettings& setti
 
   auto find_run_folder = [&] {
     for (const std::wstring& folder : client.RunFolders()) {
+      // A pruned folder's new name (".removing") is no run folder.
+      if (!IsRunFolderName(folder.substr(folder.rfind(L'\\') + 1))) continue;
       bool old = false;
       for (const std::wstring& known : before) old = old || known == folder;
       if (!old) return folder;
@@ -218,7 +242,7 @@ std::map<std::wstring, std::string> UpdateBench::OutsideSnapshot() const {
   std::vector<std::wstring> skip = clients_;
   skip.push_back(L"records");
   ListInto(root_, L"", skip, &snapshot);
-  if (source_ == Source::kFeed) {
+  if (source_ != Source::kPackage) {
     std::map<std::wstring, std::string> feed;
     ListInto(release_folder_, L"", {}, &feed);
     for (const auto& entry : feed) snapshot[L"<feed>\\" + entry.first] = entry.second;
@@ -305,4 +329,16 @@ void UpdateBench::ExpectConverges(const InstallFolder& client, RunRecord* previo
   for (const ReleaseFile& file : files_) others.erase(Wide(file.name));
   EXPECT_TRUE(others == player_files_) << "the next run changed other files of the install folder";
   EXPECT_TRUE(OutsideSnapshot() == outside_before_) << "the next run changed something outside the install folder";
+  if (keep_runs_ > 0) {
+    // The good run pruned the work folder: keep_runs run folders, its own
+    // among them, nothing left half removed, the lock in place.
+    std::vector<std::wstring> names = ListFolder(client.WorkFolder());
+    int runs = 0;
+    for (const std::wstring& name : names) {
+      if (IsRunFolderName(name)) ++runs;
+      EXPECT_TRUE(IsRunFolderName(name) || name == L"updater.lock") << "left in the work folder: " << Utf8(name);
+    }
+    EXPECT_EQ(runs, keep_runs_);
+    EXPECT_TRUE(!run.run_folder.empty() && IsFolder(run.run_folder)) << "the run pruned its own folder";
+  }
 }

@@ -31,8 +31,9 @@ struct ReleaseFile {
   std::string new_bytes;  // the release's copy
 };
 
-// Where the updater takes the release from.
-enum class Source { kPackage, kFeed };
+// Where the updater takes the release from: a package folder, the HTTPS
+// feed, or the feed with network=resilient.
+enum class Source { kPackage, kFeed, kResilientFeed };
 
 // The exit code of a test-build updater that ended itself at the change
 // point QUENFAR8_TEST_DIE_AT named.
@@ -85,8 +86,14 @@ class UpdateBench {
 
   // A fresh old client in root\<name>: the release files as before, the
   // test patch tool, the updater, and files of the player's own that no
-  // release names.
+  // release names. With KeepRuns, also the run folders of two earlier
+  // starts (a log and a backup each) in its work folder.
   std::unique_ptr<InstallFolder> NewClient(const std::wstring& name) const;
+
+  // From now on every new client's Quenfar8Updater.ini also says
+  // keep_runs=<keep>, and holds the earlier run folders that this prunes.
+  void KeepRuns(int keep);
+  int keep_runs() const { return keep_runs_; }
 
   // Starts the test-build updater on client (quiet) and waits for its end.
   RunRecord Run(const InstallFolder& client, const RunSettings& settings) const;
@@ -129,6 +136,7 @@ class UpdateBench {
   std::wstring records_;
   std::map<std::wstring, std::string> player_files_;  // relative path -> bytes, in every new client
   std::map<std::wstring, std::string> outside_before_;
+  int keep_runs_ = 0;
   mutable int runs_ = 0;
   mutable std::vector<std::wstring> clients_;  // names of the clients made in root_
 };

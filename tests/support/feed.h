@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct TestFeed {
   int port = 0;            // trusted certificate
@@ -29,6 +30,18 @@ struct TestFeed {
   // and the connections that ended without a request
   // ("<port>: no request, handshake ...").
   std::string Hits() const;
+
+  // Makes requests for url_path ("/<folder>/files/x") follow a control
+  // line (see tests/https/server.py), or, with an empty line, behave again.
+  void Control(const std::string& url_path, const std::string& line) const;
+
+  // The GETs the server answered for url_path, oldest first, each as
+  // "<Range or -> <If-Range or -> <status>".
+  std::vector<std::string> Gets(const std::string& url_path) const;
+
+  // The client ports of the connections that carried the GETs below
+  // folder_path ("/<folder>/"), one per GET, oldest first.
+  std::vector<int> ConnectionsBelow(const std::string& folder_path) const;
 
   // Lets a /hold/<token>/ request go on.
   void Release(const std::string& token) const;

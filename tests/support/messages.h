@@ -32,3 +32,6 @@ inline constexpr char kBadTool[] = "hpatchz.exe가 없거나 배포본과 다릅
 inline constexpr char kToolNotStarted[] = "차등 패치 도구를 실행하지 못했습니다.";
 inline constexpr char kRebuildFailed[] = "차등 패치 복원에 실패했습니다. 기존 파일은 보존됩니다.";
 inline constexpr char kFinalCheck[] = "복원 파일 검증에 실패했습니다. 기존 파일은 보존됩니다.";
+// The line of each wait before another attempt in resilient mode, up to
+// the attempt's number.
+inline constexpr char kRetryingPrefix[] = "연결이 원활하지 않아 다시 연결합니다. (";

@@ -61,6 +61,8 @@ InstallFolder::Result InstallFolder::Update(const std::wstring& arguments, const
   Result result;
   result.outcome = Run(arguments, folder, timeout_ms);
   for (const std::wstring& run_folder : RunFolders()) {
+    // A pruned folder's new name (".removing") is no run folder.
+    if (!IsRunFolderName(run_folder.substr(run_folder.rfind(L'\\') + 1))) continue;
     bool old = false;
     for (const std::wstring& known : before) old = old || known == run_folder;
     if (!old) {

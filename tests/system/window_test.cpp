@@ -306,6 +306,113 @@ TEST(Window, ShowCommandFromTheStarter) {
   EXPECT_EQ(exit_code, 0u);
 }
 
+// With progress=bytes a large, slow download shows its bytes: the bar runs
+// over the bytes of the whole download, and a second label under the
+// status line shows the bytes done of the total, then also the rate and
+// the time left once a rate is known, and the finished figures at the end.
+// Pictures of the window at the start, in the middle and at the end are
+// saved; the log keeps exactly its lines.
+TEST(Window, ByteProgressOfALargeSlowDownload) {
+  TestFeed feed;
+  ASSERT_TRUE(feed.Load());
+  const std::string name = "window-bytes";
+  const std::string big = Filler(3 * 1048576, 11);  // 3 MiB at 384 KiB/s: about 8 s
+  std::string game = ReadBytes(FakeGameExe());
+  Release release(feed.Folder(name));
+  release.AddFile("Quenfar8.exe", game);
+  release.AddFile("big.pak", big, "fault-pace-384/files/big.pak");
+  release.Put("files/big.pak", big);
+  release.WriteManifest();
+  InstallFolder install(Join(FreshTestFolder(), L"install"));
+  WriteBytes(install.Path(L"Quenfar8.exe"), game);
+  WriteBytes(install.Path(L"Quenfar8Updater.ini"),
+             "[updater]\r\nfeed=" + feed.Url(name) + "\r\nprogress=bytes\r\n");
+
+  Program program(install.exe(), L"", install.dir());
+  ASSERT_TRUE(program.started());
+  UpdaterWindow w;
+  ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
+  // Two labels: the status line above the bar, and the byte figures under
+  // it, beside the button (whatever order the children are listed in).
+  RECT bar = ChildRect(w.main, w.bar);
+  RECT button = ChildRect(w.main, w.button);
+  HWND bytes = nullptr;
+  int labels = 0;
+  for (HWND child = GetWindow(w.main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (_wcsicmp(ClassOf(child).c_str(), L"Static") != 0) continue;
+    ++labels;
+    if (ChildRect(w.main, child).top < bar.top) {
+      w.label = child;
+    } else {
+      bytes = child;
+    }
+  }
+  EXPECT_EQ(labels, 2);
+  ASSERT_NE(bytes, nullptr) << "no byte label";
+  EXPECT_EQ(ChildRect(w.main, w.label).top, 20) << "the status line moved";
+  RECT rect = ChildRect(w.main, bytes);
+  EXPECT_GE(rect.top, bar.bottom);
+  EXPECT_LE(rect.right, button.left);
+  const std::wstring total = L" / 3.0 MB";
+
+  // Every label text seen on the way: bytes done of the total, a time left
+  // only beside a rate.
+  auto label_ok = [&](const std::wstring& text) {
+    if (text.empty()) return true;
+    bool left = text.find(L"남은 시간 ") != std::wstring::npos;
+    bool rate = text.find(L"/초") != std::wstring::npos;
+    return text.find(total) != std::wstring::npos && (!left || rate);
+  };
+  int low = -1, high = -1;
+  auto fraction = [&] {
+    ProgressRange(w.bar, &low, &high);
+    return high > 0 ? double(ProgressPos(w.bar)) / high : 0.0;
+  };
+
+  // The start: the first bytes are in, the bar has barely moved.
+  std::wstring text;
+  ASSERT_TRUE(WaitFor([&] {
+    text = WindowText(bytes);
+    EXPECT_TRUE(label_ok(text)) << Utf8(text);
+    return text.rfind(L"받는 중: ", 0) == 0 && WindowText(w.label) == L"파일 받는 중: big.pak";
+  }));
+  EXPECT_LT(fraction(), 0.5) << Utf8(text);
+  ExpectPictureShowsText(w, L"window-bytes-start.bmp", {{"the status label", w.label}, {"the byte label", bytes}});
+
+  // The middle: about half of the bytes, with rate and time left.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        text = WindowText(bytes);
+        EXPECT_TRUE(label_ok(text)) << Utf8(text);
+        double done = fraction();
+        return done >= 0.4 && done <= 0.8 && text.find(L"남은 시간 ") != std::wstring::npos;
+      },
+      60000))
+      << "last seen: " << Utf8(text) << ", bar " << ProgressPos(w.bar) << " of " << high;
+  EXPECT_EQ(high, 10000) << "the bar runs over the bytes";
+  ExpectPictureShowsText(w, L"window-bytes-middle.bmp", {{"the status label", w.label}, {"the byte label", bytes}});
+
+  // The end: every byte, no time left, the bar full.
+  ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(w.button) != FALSE; }, 60000));
+  EXPECT_EQ(WindowText(w.label), kReady);
+  EXPECT_EQ(WindowText(bytes), L"받기 완료: 3.0 MB / 3.0 MB");
+  EXPECT_EQ(fraction(), 1.0);
+  ExpectPictureShowsText(w, L"window-bytes-end.bmp",
+                         {{"the status label", w.label}, {"the byte label", bytes}, {"the start button", w.button}});
+  PostMessageW(w.main, WM_CLOSE, 0, 0);
+  DWORD exit_code = 99;
+  ASSERT_TRUE(program.WaitEnded(30000, &exit_code));
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(ReadBytes(install.Path(L"big.pak")), big);
+
+  // The figures went to the label only: the log has the lines it always has.
+  std::vector<std::wstring> runs = install.RunFolders();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(CrLfLines(ReadBytes(Join(runs[0], L"updater.log"))),
+            (std::vector<std::string>{"파일 확인 중: Quenfar8.exe", "파일 확인 중: big.pak", "파일 받는 중: big.pak",
+                                      "검증 완료. 클라이언트에 적용 중...", Utf8(kReady)}));
+}
+
 // The window class as the program registers it (another process's class
 // data cannot be read under wine, so this is checked in-process).
 TEST(Window, ClassRegistration) {

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Resilient delivery benchmark (network=resilient), against nginx with the
+# shipped site configuration and the test suite's misbehaving feed:
+#   - an update of a 1 GiB whole file killed at 90%, then started again:
+#     the bytes the second start fetched, against the file (goal: at most
+#     0.1 of it plus 1 MiB);
+#   - the same file from a feed that resets the connection every 128 MiB:
+#     the run completes, and the bytes sent against the file (goal: at most
+#     1.02);
+#   - 128 files of 64 KiB: one connection for the run against a connection
+#     per file (the default mode), timed with hyperfine;
+#   - the 1 GiB file, resilient against default: throughput ratio (goal: at
+#     least 0.97) and peak memory;
+#   - a 3 GiB whole file in resilient mode: it arrives and installs, and the
+#     bytes nginx sent against the file (goal: at most 1.01).
+# Not a test: nothing here is part of CTest. Needs about 10 GiB of disk.
+#   bench/resilient.sh [MiB of the large file] [MiB of the huge file]   (defaults: 1024 and 3072)
+# QUENFAR8_BENCH_REPEAT=n runs per hyperfine measurement (default 3).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
+"$root/scripts/build.sh"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/bench/resilient_measure.sh" "${1:-1024}" "${2:-3072}"

@@ -1,0 +1,107 @@
+// Reuse, downloads through the partial store, and the plan's byte counts.
+#include "delivery/resilient_staging.h"
+
+#include <wchar.h>
+
+#include "app/config.h"
+#include "app/status.h"
+#include "delivery/partial_store.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "transfer/digest.h"
+#include "transfer/ranged_fetch.h"
+
+int ResilientRun() {
+  return config.network_resilient && config.package_dir[0] == L'\0';
+}
+
+// 1 for a run folder's name: 8 digits, '-', 6 digits, '-', digits.
+static int IsRunFolderName(const wchar_t* name) {
+  size_t length = wcslen(name);
+  if (length < 17) return 0;
+  for (size_t i = 0; i < length; ++i) {
+    int digit = name[i] >= L'0' && name[i] <= L'9';
+    if ((i == 8 || i == 15) ? name[i] != L'-' : !digit) return 0;
+  }
+  return 1;
+}
+
+// Walks the earlier run folders for new\<row name>; for each candidate of
+// the row's size calls take, and stops at the first it accepts. 1 then.
+typedef int (*CandidateTaker)(const FileEntry* row, const wchar_t* candidate);
+
+static int WalkCandidates(const FileEntry* row, CandidateTaker take) {
+  wchar_t work_folder[PATH_CAPACITY];
+  JoinPath(work_folder, config.install_dir, L".quenfar8-update");
+  FolderWalk walk;
+  FolderEntry entry;
+  int taken = 0;
+  BeginFolderWalk(work_folder, &walk);
+  while (!taken && NextFolderEntry(&walk, &entry)) {
+    if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
+        !IsRunFolderName(entry.name)) {
+      continue;
+    }
+    wchar_t candidate[PATH_CAPACITY];
+    FormatInto(candidate, L"%ls\\%ls\\new\\%ls", work_folder, entry.name, row->name);
+    if (wcscmp(candidate, row->new_path) == 0) continue;  // this run's own
+    uint64_t size = 0;
+    if (!IsRegularFile(candidate) || !FileSizeFromAttributes(candidate, &size) || size != row->size) continue;
+    taken = take(row, candidate);
+  }
+  EndFolderWalk(&walk);
+  return taken;
+}
+
+// For the plan: a candidate of the right size counts, unread.
+static int AcceptAny(const FileEntry*, const wchar_t*) { return 1; }
+
+// For staging: a candidate of the row's size and digest, moved into this run.
+static int TakeVerified(const FileEntry* row, const wchar_t* candidate) {
+  return VerifyFile(candidate, row->sha256, row->size) && MoveToNewPlace(candidate, row->new_path);
+}
+
+int ReuseEarlierStaged(const FileEntry* row) {
+  return WalkCandidates(row, TakeVerified);
+}
+
+uint64_t ResilientStagingTotal() {
+  uint64_t total = 0;
+  uint64_t to_fetch = 0;
+  uint64_t at_hand = 0;
+  for (int32_t i = 0; i < entry_count; ++i) {
+    const FileEntry* row = &file_table[i];
+    if (!row->needs_update) continue;
+    if (WalkCandidates(row, AcceptAny)) {
+      at_hand += row->source_size;
+      to_fetch += row->source_size;
+      continue;
+    }
+    uint64_t held = HeldPartialBytes(row->source, row->source_sha256, row->source_size);
+    total += row->source_size - held + (row->via_patch ? row->size : 0);
+    to_fetch += row->source_size;
+    at_hand += held;
+  }
+  SetDownloadBytes(at_hand, to_fetch);
+  return total;
+}
+
+int FetchVerifiedResilient(const FileEntry* row, const wchar_t* destination) {
+  int32_t continued = 0;
+  if (!FetchThroughStore(row->source, row->source_sha256, row->source_size, destination, &continued)) return 0;
+  if (VerifyFile(destination, row->source_sha256, row->source_size)) return 1;
+  DeleteOneFile(destination);
+  // A complete fresh download with the wrong digest is never fetched again;
+  // bytes kept from before may have been another file's.
+  if (!continued) return 0;
+  if (!FetchThroughStore(row->source, row->source_sha256, row->source_size, destination, &continued)) return 0;
+  if (VerifyFile(destination, row->source_sha256, row->source_size)) return 1;
+  DeleteOneFile(destination);
+  return 0;
+}
+
+void EndResilientRun(int succeeded) {
+  EndFetchConnection();
+  if (succeeded) PrunePartialStore();
+}
