@@ -7,6 +7,7 @@
 // line it does not understand.
 #include <wchar.h>
 
+#include "platform/dll_search.h"
 #include "release/check.h"
 #include "release/history_commands.h"
 #include "release/keygen.h"
@@ -15,6 +16,12 @@
 #include "release/pack.h"
 
 int wmain(int argc, wchar_t** argv) {
+  // First of all, before anything can call into winhttp or bcrypt: those
+  // two come from the system folder only, never from beside the tool.
+  if (!LoadSystemDllsOnly()) {
+    Problem(L"winhttp.dll and bcrypt.dll cannot be loaded from the Windows system folder");
+    return 1;
+  }
   if (argc < 2) {
     PrintUsage();
     return 2;
