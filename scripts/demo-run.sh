@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The demo's steps on a display that scripts/demo.sh has set up.
+#   demo-run.sh [--object-store]
 set -euo pipefail
+object_store=0
+[ "${1:-}" != --object-store ] || object_store=1
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/wine-env.sh"
 enter_wine_session
@@ -19,12 +22,16 @@ indent() { sed 's/\r$//; s/^/    /'; }
 
 stop_servers() {
   "$root/tests/nginx/stop.sh" "$demo/nginx"
+  "$root/tests/nginx/stop.sh" "$demo/s3-front"
+  "$root/tests/ceph/stop.sh" "$demo/ceph"
   "$root/tests/https/stop.sh" "$demo/https"
   stop_wineserver
 }
 trap stop_servers EXIT
 # Servers an interrupted demo left running; the wine session stays.
 "$root/tests/nginx/stop.sh" "$demo/nginx" >/dev/null 2>&1 || true
+"$root/tests/nginx/stop.sh" "$demo/s3-front" >/dev/null 2>&1 || true
+"$root/tests/ceph/stop.sh" "$demo/ceph" >/dev/null 2>&1 || true
 "$root/tests/https/stop.sh" "$demo/https" >/dev/null 2>&1 || true
 rm -rf "$demo"
 mkdir -p "$releases/1.0" "$releases/1.1"
@@ -46,23 +53,53 @@ head -c 200000 /dev/urandom > "$releases/1.1/music.ogg"
 differ=$(winpath "$build/tools/make_patch.exe")
 patcher=$(winpath "$build/tools/hpatchz.exe")
 
+# With --object-store: a throwaway Ceph cluster with its S3 gateway, and
+# nginx as the bucket's HTTPS front, on loopback, before anything is packed,
+# so that each release is published as soon as it is packed.
+if [ "$object_store" = 1 ]; then
+  "$root/tests/https/start.sh" "$demo/https" "$build/tools/trust_ca.exe" >/dev/null
+  step "start a throwaway Ceph cluster (one monitor, one OSD in memory, the S3 gateway)"
+  "$root/tests/ceph/start.sh" "$demo/ceph" | indent
+  "$root/tests/ceph/front.sh" "$demo/s3-front" "$demo/ceph" "$demo/https" "$root/deploy/nginx/quenfar8-s3-front.conf"
+  target=s3://$(cat "$demo/ceph/bucket")/live/
+fi
+# publish <release>: with --object-store, publishes the feed folder into the
+# bucket with the publishers' script.
+publish() {
+  [ "$object_store" = 1 ] || return 0
+  step "publish release $1 to $target with deploy/s3/publish.sh"
+  (. "$demo/ceph/env" && "$root/deploy/s3/publish.sh" "$feed" "$target" --endpoint-url "$(cat "$demo/ceph/endpoint")") |
+    indent
+}
+
 step "pack release 1.0 into the feed folder"
 release_tool pack "$(winpath "$releases/1.0")" "$(winpath "$feed")" --version 1.0 | indent
+publish 1.0
 step "pack release 1.1, with patches for clients of 1.0"
 release_tool pack "$(winpath "$releases/1.1")" "$(winpath "$feed")" --version 1.1 \
   --from "$(winpath "$releases/1.0")" --diff-tool "$differ" --patch-tool "$patcher" | indent
+publish 1.1
 step "the feed folder"
 (cd "$feed" && find . -type f | sort | sed 's|^\./||' | while read -r f; do printf '%10s  %s\n' "$(size "$f")" "$f"; done) | indent
 step "check the feed folder, with the plan for a 1.0 client"
 release_tool check "$(winpath "$feed")" --client "$(winpath "$releases/1.0")" --patch-tool "$patcher" | indent
 
-# nginx over HTTPS on loopback, with the site configuration publishers get
-# and a throwaway test authority trusted in the demo's wine prefix only.
-"$root/tests/https/start.sh" "$demo/https" "$build/tools/trust_ca.exe" >/dev/null
-"$root/tests/nginx/start.sh" "$demo/nginx" "$demo/https" "$root/deploy/nginx/quenfar8-feed.conf"
-cp -r "$feed" "$demo/nginx/www/live"
-url=https://localhost:$(cat "$demo/nginx/port")/live/
-step "serve it with nginx at $url and check it there"
+if [ "$object_store" = 1 ]; then
+  # The front answers for the bucket; its access log counts the bytes.
+  server=$demo/s3-front
+  url=https://localhost:$(cat "$server/port")/live/
+  step "check it in the bucket, through the nginx front at $url"
+else
+  # nginx over HTTPS on loopback, with the site configuration publishers
+  # get and a throwaway test authority trusted in the demo's wine prefix
+  # only.
+  "$root/tests/https/start.sh" "$demo/https" "$build/tools/trust_ca.exe" >/dev/null
+  "$root/tests/nginx/start.sh" "$demo/nginx" "$demo/https" "$root/deploy/nginx/quenfar8-feed.conf"
+  cp -r "$feed" "$demo/nginx/www/live"
+  server=$demo/nginx
+  url=https://localhost:$(cat "$server/port")/live/
+  step "serve it with nginx at $url and check it there"
+fi
 release_tool check "$url" | indent
 
 # The player's older client, release 1.0, with the updater pointing at it.
@@ -73,14 +110,14 @@ printf '[updater]\r\nfeed=%s\r\n' "$url" > "$install/Quenfar8Updater.ini"
 
 listing() { (cd "$install" && for f in $(ls | sort); do printf '%s  %10s  %s\n' "$(digest "$f" | cut -c1-16)" "$(size "$f")" "$f"; done); }
 # bytes_served <from line>: body bytes nginx logged from that access-log line on.
-bytes_served() { tail -n +"$1" "$demo/nginx/access.log" | awk '{ n += $4 } END { print n + 0 }'; }
+bytes_served() { tail -n +"$1" "$server/access.log" | awk '{ n += $4 } END { print n + 0 }'; }
 
 # run <label> [<release folder>]: runs the updater with its window,
 # pictures the finished window and closes it the way a player would.
 run() {
   local label=$1 release=${2:-$releases/1.1} before after picture=$demo/window-$1 log_from
   before=$(listing)
-  log_from=$(($(wc -l < "$demo/nginx/access.log") + 1))
+  log_from=$(($(wc -l < "$server/access.log") + 1))
   (cd "$install" && "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe") &
   local updater=$!
   local status
@@ -122,8 +159,12 @@ head -c $((96 * 1048576)) /dev/urandom > "$releases/1.2/movie.pak"
 step "pack release 1.2, which adds a 96 MiB file, and serve it"
 release_tool pack "$(winpath "$releases/1.2")" "$(winpath "$feed")" --version 1.2 \
   --from "$(winpath "$releases/1.1")" --diff-tool "$differ" --patch-tool "$patcher" | indent
-rm -rf "$demo/nginx/www/live"
-cp -r "$feed" "$demo/nginx/www/live"
+if [ "$object_store" = 1 ]; then
+  publish 1.2
+else
+  rm -rf "$demo/nginx/www/live"
+  cp -r "$feed" "$demo/nginx/www/live"
+fi
 printf '[updater]\r\nfeed=%s\r\nnetwork=resilient\r\nkeep_runs=3\r\nprogress=bytes\r\n' "$url" \
   > "$install/Quenfar8Updater.ini"
 echo "Quenfar8Updater.ini:"

@@ -6,8 +6,20 @@
 # in its window on a virtual display, and shows the log, what changed, the
 # bytes fetched and a picture of the finished window. A second run then
 # finds the client current and replaces nothing.
+#
+#   demo.sh [--object-store]
+#
+# With --object-store the feed is kept in an object store instead of a
+# folder: a throwaway Ceph cluster's S3 gateway on loopback, each release
+# published into its bucket with deploy/s3/publish.sh (blobs first, the
+# manifest last), and nginx as the bucket's HTTPS front and cache with
+# deploy/nginx/quenfar8-s3-front.conf.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+case "${1:-}" in
+  "" | --object-store) ;;
+  *) echo "usage: demo.sh [--object-store]" >&2; exit 2 ;;
+esac
 export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh"
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/scripts/demo-run.sh"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/scripts/demo-run.sh" "$@"

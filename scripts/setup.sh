@@ -5,7 +5,9 @@
 # the GoogleTest sources, OpenSSL for the test certificates, nginx for the
 # tests' web server (run by the tests as the current user, never as a
 # service), curl for the checks and the benchmark, hyperfine for the
-# benchmarks' timings, and a Korean font. Safe
+# benchmarks' timings, a Korean font, and Ceph's monitor, OSD and S3 gateway
+# with the aws tool for a feed in an object store (run by the tests, never
+# as services). Safe
 # to run again: it does nothing when everything is present.
 set -euo pipefail
 
@@ -13,6 +15,9 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-i686-dev wine wine32:i386 wine64 xvfb xauth cmake make
   googletest openssl fonts-nanum fonts-wine python3 x11-apps imagemagick time bc nginx curl hyperfine
+  # A feed in an object store: a throwaway Ceph cluster with its S3 gateway
+  # for the tests and the demo, and the aws tool that publishes to it.
+  ceph-mon ceph-osd radosgw awscli
   # Recommended by wine but needed here: TLS for WinHTTP, and the X
   # extensions and font rendering that make screenshots faithful.
   libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386

@@ -222,7 +222,7 @@ static std::string UnixPath(const std::wstring& windows_path) {
 // can take seconds to start it): the Unix program's end is not always
 // reported back, its effect on the disk is.
 template <typename Done>
-static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, Done done) {
+static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, Done done, DWORD timeout_ms = 30000) {
   std::vector<wchar_t> buffer(command.begin(), command.end());
   buffer.push_back(L'\0');
   STARTUPINFOW startup = {};
@@ -232,9 +232,11 @@ static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, 
     return false;
   }
   bool ok = false;
-  for (int i = 0; i < 1500 && !ok; ++i) {
+  DWORD start = GetTickCount();
+  for (;;) {
     ok = done();
-    if (!ok) Sleep(20);
+    if (ok || GetTickCount() - start > timeout_ms) break;
+    Sleep(20);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
@@ -256,7 +258,7 @@ bool MakeUnixCopy(const std::wstring& source, const std::wstring& target) {
   return RunUnixCommand(command, done);
 }
 
-bool RunUnixCommand(const std::wstring& command, const std::wstring& done) {
+bool RunUnixCommand(const std::wstring& command, const std::wstring& done, DWORD timeout_ms) {
   // The shell marks the command's end with a file of its own: the Unix
   // program's end is not always reported back, and its output may appear
   // before it is complete.
@@ -264,7 +266,8 @@ bool RunUnixCommand(const std::wstring& command, const std::wstring& done) {
   // One argument for sh by the Windows rules that wine splits with: in
   // double quotes, so the command holds none (single quotes pass through).
   std::wstring shell = L"sh -c \"" + command + L" && touch '" + Wide(UnixPath(done)) + L"'\"";
-  bool ok = RunUnixProgram(L"Z:\\bin\\sh", shell, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  bool ok = RunUnixProgram(L"Z:\\bin\\sh", shell, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                           timeout_ms);
   DeleteFileW(done.c_str());
   return ok;
 }

@@ -80,10 +80,10 @@ bool MakeUnixCopy(const std::wstring& source, const std::wstring& target);
 
 // Runs a command line of the build machine's own programs (Unix paths; no
 // double quotes, sh's single quotes are fine) through sh and waits until it
-// has ended well, for at most 30 s: false when it failed or did not end.
-// done is a path on drive Z: for the file that marks the end; it is removed
-// again.
-bool RunUnixCommand(const std::wstring& command, const std::wstring& done);
+// has ended well, for at most timeout_ms: false when it failed or did not
+// end. done is a path on drive Z: for the file that marks the end; it is
+// removed again.
+bool RunUnixCommand(const std::wstring& command, const std::wstring& done, DWORD timeout_ms = 30000);
 
 // The Unix path of a path on drive Z:.
 std::string UnixPathOf(const std::wstring& windows_path);
