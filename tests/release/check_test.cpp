@@ -301,6 +301,37 @@ TEST(Check, OverHttpsABlobCutShortOnEveryRequestIsTheOnlyProblem) {
   EXPECT_TRUE(run.HasLine({"no problems"})) << run.out;
 }
 
+// A file of 2,147,483,647 bytes or more is noted (Wine ends every body
+// there), one byte less is not; the note is no problem, only the size the
+// feed's file does not have is.
+TEST(Check, NotesAFileTheDefaultUpdaterCannotFetchUnderWine) {
+  struct {
+    const char* size;
+    bool noted;
+  } const cases[] = {{"2147483647", true}, {"5000000000", true}, {"2147483646", false}};
+  PackedFeed packed;
+  const std::wstring manifest = Join(packed.feed, L"manifest.ini");
+  const std::string original = ReadBytes(manifest);
+  const std::string music = "files/" + DigestOf(packed.releases.v11.at("music.ogg"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::string text = original;
+    size_t at = text.find("size=30000\r\n");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 10, std::string("size=") + c.size);
+    WriteBytes(manifest, text);
+    ToolRun run = Check(packed.feed);
+    EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+    EXPECT_EQ(run.Lines("problem: ").size(), 1u) << run.out;
+    EXPECT_TRUE(run.HasLine({"problem: " + music, "30000 bytes, the manifest says " + std::string(c.size)})) << run.out;
+    EXPECT_EQ(run.HasLine({"note: " + music, std::string(c.size) + " bytes", "cannot fetch", "under Wine",
+                           "network=resilient"}),
+              c.noted)
+        << run.out;
+  }
+  WriteBytes(manifest, original);
+}
+
 TEST(Check, AFeedWithoutItsManifest) {
   std::wstring folder = FreshTestFolder();
   ToolRun run = Check(folder);
