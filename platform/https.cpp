@@ -45,6 +45,11 @@ int RefuseRedirects(HINTERNET request) {
   return WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy) ? 1 : 0;
 }
 
+int RefuseConnectionReuse(HINTERNET request) {
+  DWORD feature = WINHTTP_DISABLE_KEEP_ALIVE;
+  return WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature) ? 1 : 0;
+}
+
 int SendHttpsRequest(HINTERNET request) {
   return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
              ? 1

@@ -30,6 +30,11 @@ HINTERNET OpenHttpsGet(HINTERNET connection, const wchar_t* path);
 // Tells the request never to follow a redirect.
 int RefuseRedirects(HINTERNET request);
 
+// Tells the request to end its connection with its answer instead of
+// handing it back to the process's pool of connections for later
+// requests.
+int RefuseConnectionReuse(HINTERNET request);
+
 // Sends the request without extra headers or body.
 int SendHttpsRequest(HINTERNET request);
 

@@ -30,6 +30,7 @@
 #include "release/progress.h"
 #include "transfer/digest.h"
 #include "transfer/fetch.h"
+#include "transfer/ranged_fetch.h"
 
 namespace {
 
@@ -302,20 +303,32 @@ void CheckLocalBlob(Blob* blob) {
   blob->local = source;
 }
 
-// A blob of a feed address, fetched by the updater's own fetcher and
-// checked. Kept on this machine when keep is set (patches to be applied).
+// A blob of a feed address, fetched as the updater's resilient mode fetches
+// it (ranges below 2 GiB, each counted against the bytes asked for,
+// transient failures tried again over a new connection) and checked. A
+// failure is this blob's alone: the fetch leaves no connection behind that
+// the next blob could pick up. Kept on this machine when keep is set
+// (patches to be applied).
 void CheckFetchedBlob(Blob* blob, int index, int keep) {
   std::wstring stop = Quote(DOWNLOAD_CHECK_MESSAGE);
   wchar_t name[32];
   FormatInto(name, L"blob-%d", index);
   std::wstring local = work_folder + L"\\" + name;
   ClearReported();
-  if (!FetchFile(blob->remote.c_str(), local.c_str(), blob->size)) {
-    Problem(L"%ls (%ls): the download fails (no status 200, or not exactly %llu bytes); the updater says %ls then %ls",
-            blob->remote.c_str(), blob->label.c_str(), static_cast<unsigned long long>(blob->size),
-            QuotedReport().c_str(), stop.c_str());
+  if (!FetchExactly(blob->remote.c_str(), blob->size, local.c_str())) {
+    // Only the last line is the updater's verdict; the lines before it
+    // are the resilient mode's retries.
+    std::wstring said = Reported().empty() ? L"nothing" : Quote(Reported().back().c_str());
+    Problem(L"%ls (%ls): the download fails, also when tried again (no status 200 or 206, or not exactly %llu "
+            L"bytes); the updater says %ls then %ls",
+            blob->remote.c_str(), blob->label.c_str(), static_cast<unsigned long long>(blob->size), said.c_str(),
+            stop.c_str());
     ProgressAdd(blob->size);
     return;
+  }
+  if (!Reported().empty()) {
+    Note(L"%ls (%ls): arrived only after %u retries; an updater in its default mode tries once",
+         blob->remote.c_str(), blob->label.c_str(), static_cast<unsigned>(Reported().size()));
   }
   wchar_t digest[DIGEST_CAPACITY];
   uint64_t size = 0;
@@ -338,6 +351,24 @@ void CheckFetchedBlob(Blob* blob, int index, int keep) {
   }
 }
 
+// Wine's WinHTTP ends every body after this many bytes as if it were
+// complete, so the default updater cannot fetch a file of this size or more
+// under Wine.
+constexpr uint64_t kWineBodyBytes = 2147483647;
+
+// A note for every blob the default updater cannot fetch under Wine: not a
+// problem, since players on Windows get it and network=resilient fetches
+// it in ranges.
+void NoteWineBodyLimit(const std::vector<Blob>& blobs) {
+  for (const Blob& blob : blobs) {
+    if (blob.size < kWineBodyBytes) continue;
+    Note(L"%ls (%ls, %llu bytes): the default updater cannot fetch a file of 2,147,483,647 bytes or more under "
+         L"Wine (Linux, handheld PCs); players on Windows are unaffected, players on Wine need network=resilient "
+         L"in Quenfar8Updater.ini",
+         blob.remote.c_str(), blob.label.c_str(), static_cast<unsigned long long>(blob.size));
+  }
+}
+
 void CheckBlobs(std::vector<Blob>* blobs, int over_https, int keep_patches) {
   uint64_t total = 0;
   for (const Blob& blob : *blobs) total += blob.size;
@@ -351,6 +382,7 @@ void CheckBlobs(std::vector<Blob>* blobs, int over_https, int keep_patches) {
       CheckLocalBlob(&blob);
     }
   }
+  if (over_https) EndFetchConnection();
   ProgressEnd();
 }
 
@@ -407,10 +439,11 @@ void ShowClientPlan(const std::wstring& client, int count, const std::vector<Row
 }
 
 // The base file with this digest in the feed, as files/<digest>: in a feed
-// folder where it lies, over HTTPS fetched into the work folder (its size
-// is not known, so any size is taken, and then its digest checked). Empty
-// when the feed has none.
-std::wstring BaseInFeed(const wchar_t* base_sha256, int over_https) {
+// folder where it lies, over HTTPS fetched into the work folder, and then
+// its digest checked. Its size is known when the manifest names it (the
+// resilient fetch takes it then); otherwise any size is taken by a request
+// that keeps no connection for the next one. Empty when the feed has none.
+std::wstring BaseInFeed(const wchar_t* base_sha256, int over_https, const std::vector<Blob>& blobs) {
   std::wstring remote = std::wstring(L"files/") + base_sha256;
   wchar_t digest[DIGEST_CAPACITY];
   wchar_t source[PATH_CAPACITY];
@@ -422,7 +455,10 @@ std::wstring BaseInFeed(const wchar_t* base_sha256, int over_https) {
     path = work_folder + L"\\base-" + base_sha256;
     if (!IsRegularFile(path.c_str())) {
       ClearReported();
-      if (!FetchFileUpTo(remote.c_str(), path.c_str(), MANIFEST_LARGEST_NUMBER)) return L"";
+      const Blob* named = FindBlob(blobs, remote.c_str());
+      int fetched = named != nullptr ? FetchExactly(remote.c_str(), named->size, path.c_str())
+                                     : FetchFileUpTo(remote.c_str(), path.c_str(), MANIFEST_LARGEST_NUMBER);
+      if (!fetched) return L"";
     }
   }
   if (!IsRegularFile(path.c_str()) || !HashFile(path.c_str(), digest, nullptr) || wcscmp(digest, base_sha256) != 0) {
@@ -448,7 +484,7 @@ void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<R
       if (have_client && entry.existed && wcscmp(entry.local_sha256, patch.base_sha256) == 0) {
         base = entry.target_path;
       } else {
-        base = BaseInFeed(patch.base_sha256, over_https);
+        base = BaseInFeed(patch.base_sha256, over_https, blobs);
       }
       wchar_t label[64];
       FormatInto(label, L"[patch.%d.%u]", n, m);
@@ -549,6 +585,7 @@ int CheckFeed(const CheckOptions& options) {
   }
   int manifest_problems = ProblemCount();
   std::vector<Blob> blobs = NamedBlobs(count, rows);
+  NoteWineBodyLimit(blobs);
   CheckBlobs(&blobs, options.over_https, !options.patch_tool.empty());
   uint64_t bytes = 0;
   for (const Blob& blob : blobs) bytes += blob.size;

@@ -9,6 +9,7 @@
 #include "platform/https.h"
 #include "platform/text.h"
 #include "transfer/digest.h"
+#include "transfer/http_text.h"
 #include "transfer/ranged_fetch.h"
 
 // Largest file fetched without an expected size (in practice the manifest).
@@ -89,9 +90,21 @@ static int FetchFromPackage(const wchar_t* remote_path, const wchar_t* destinati
   return 1;
 }
 
+// 1 for the rule of FetchFileUpTo: no size known and more than the
+// updater's 1 MiB allowed, so the body may pass 2 GiB.
+static int IsOpenEnded(SizeRule rule) {
+  return rule.expected == 0 && rule.limit > kUnknownSizeLimit;
+}
+
+// The announced length of an answer that announced none, or whose length
+// is not checked.
+static const uint64_t kNotAnnounced = ~0ull;
+
 // Streams the body of an answered request into the open file, stopping
-// before a chunk that would pass the limit is written.
-static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule) {
+// before a chunk that would pass the limit is written. announced: the
+// length the answer announced, which the body must then have, or
+// kNotAnnounced.
+static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule, uint64_t announced) {
   unsigned char chunk[kTransferChunk];
   uint64_t expected_size = rule.expected;
   uint64_t limit = expected_size != 0 ? expected_size : rule.limit;
@@ -106,6 +119,7 @@ static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule) {
     AddDownloadBytes(got);
   }
   if (expected_size != 0 && total != expected_size) return 0;
+  if (announced != kNotAnnounced && total != announced) return 0;
   return FlushFile(file);
 }
 
@@ -134,14 +148,27 @@ static int Download200(Download* d, const wchar_t* host, uint16_t port, const wc
   d->request = OpenHttpsGet(d->connection, url_path);
   if (d->request == nullptr) return 0;
   if (!RefuseRedirects(d->request)) return 0;
+  // A body of unknown size may pass 2 GiB, where wine's WinHTTP ends it
+  // early as if complete and pools the connection with the rest still
+  // unread: the next request of the process, even in another session,
+  // would read those bytes as its answer. Such a request ends its
+  // connection with its answer instead.
+  if (IsOpenEnded(rule) && !RefuseConnectionReuse(d->request)) return 0;
   if (!SendHttpsRequest(d->request)) return 0;
   if (!ReceiveHttpsResponse(d->request)) return 0;
   uint32_t status = 0;
   if (!QueryHttpsStatus(d->request, &status) || status != 200) return 0;
+  // Only the announced length tells such an early end from the real one.
+  uint64_t announced = kNotAnnounced;
+  wchar_t length[32];
+  if (IsOpenEnded(rule) && QueryHttpsHeaderText(d->request, L"Content-Length", length, 32) &&
+      (!ParseDecimalText(length, &announced) || announced > rule.limit)) {
+    return 0;
+  }
   d->file = CreateNewFile(destination);
   if (d->file == INVALID_HANDLE_VALUE) return 0;
   *created = 1;
-  return ReceiveBody(d->request, d->file, rule);
+  return ReceiveBody(d->request, d->file, rule, announced);
 }
 
 static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination, SizeRule rule) {

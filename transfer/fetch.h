@@ -32,5 +32,8 @@ int FetchFile(const wchar_t* remote_path, const wchar_t* destination, uint64_t e
 
 // FetchFile of a file whose size is not known but may exceed 1 MiB: any
 // size up to limit is taken. The release tool fetches patch bases so; the
-// updater never fetches without knowing the size or the 1 MiB bound.
+// updater never fetches without knowing the size or the 1 MiB bound. Over
+// HTTPS the request keeps no connection for later requests, and a body
+// must have the length its answer announces, if any: under wine a body
+// past 2 GiB ends early as if complete.
 int FetchFileUpTo(const wchar_t* remote_path, const wchar_t* destination, uint64_t limit);

@@ -1,14 +1,25 @@
 // The release tool's check command: every problem of a manifest in one run,
 // with the section, the key and the player's message; broken files and
 // patches in a feed folder and over HTTPS; the plan for an install folder;
-// patches applied. And a player's updater refuses what check refuses.
+// patches applied. And a player's updater refuses what check refuses. Over
+// HTTPS a blob cut short on every request is that blob's problem alone.
 #include <gtest/gtest.h>
 
+#include "support/feed.h"
 #include "support/nginx_feed.h"
 #include "support/messages.h"
 #include "tests/release/publishing.h"
+#include "transfer/ranged_fetch.h"
+
+#if !defined(QF8_TEST_RELEASE_TOOL)
+#error "the build must name the test build of the release tool"
+#endif
 
 namespace {
+
+// The release tool built with the test seams: its waits between retries
+// can be shortened.
+std::wstring TestReleaseToolExe() { return WindowsPath(QF8_TEST_RELEASE_TOOL); }
 
 // Releases 1.0 and 1.1 packed into one feed folder (below root, or served
 // by nginx with the site configuration publishers get when over_https).
@@ -228,6 +239,97 @@ TEST(Check, AppliesEveryPatchWhoseBaseIsAtHand) {
   run = Check(served.Source(), L"--client " + Quoted(served.c10) + L" --patch-tool " + Quoted(TestPatchTool()));
   EXPECT_EQ(run.exit_code, 0u) << Printed(run);
   EXPECT_TRUE(run.HasLine({"[patch.0.0]: rebuilds data.pak from " + Utf8(Join(served.c10, L"data.pak"))})) << run.out;
+}
+
+// Each way a blob can end early on every request it gets, on the second
+// whole file the manifest names (music.ogg, [file.1]) of a feed on the
+// loopback feed: check reports that blob and only that blob, and every
+// blob after it (Quenfar8.exe, readme.txt) is fetched with one request
+// and judged sound, with no retry, so nothing of the cut blob's
+// connection is picked up.
+TEST(Check, OverHttpsABlobCutShortOnEveryRequestIsTheOnlyProblem) {
+  ScopedEnv wait(L"QUENFAR8_TEST_RETRY_MS", L"50");
+  struct {
+    const char* what;
+    const char* control;
+  } const cases[] = {
+      {"a clean close half-way", "cutclean 15000"},
+      {"a reset half-way", "cut 15000"},
+      {"a Content-Length shorter than the body", "long 1000"},
+  };
+  TestFeed served;
+  ASSERT_TRUE(served.Load()) << "the loopback feed is not running";
+  SampleReleases releases;
+  std::wstring root = FreshTestFolder(L"cut-blob");
+  std::wstring c10 = Join(root, L"1.0"), c11 = Join(root, L"1.1");
+  std::string name = "check-cut-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  std::wstring feed = served.Folder(name);
+  WriteClient(c10, releases.v10);
+  WriteClient(c11, releases.v11);
+  ASSERT_EQ(Pack(c10, feed, L"--version 1.0").exit_code, 0u);
+  ASSERT_EQ(Pack(c11, feed, L"--version 1.1 " + From(c10)).exit_code, 0u);
+  auto blob_path = [&](const char* file) { return "/" + name + "/files/" + DigestOf(releases.v11.at(file)); };
+  const std::string cut = blob_path("music.ogg");
+  const std::string after[] = {blob_path("Quenfar8.exe"), blob_path("readme.txt")};
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    served.Control(cut, c.control);
+    size_t cut_before = served.Gets(cut).size();
+    size_t after_before[2] = {served.Gets(after[0]).size(), served.Gets(after[1]).size()};
+    ToolRun run = RunConsoleProgram(TestReleaseToolExe(), L"check " + Quoted(Wide(served.Url(name))));
+    served.Control(cut, "");
+
+    EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+    EXPECT_EQ(run.Lines("problem: ").size(), 1u) << run.out;
+    EXPECT_TRUE(run.HasLine({"problem: files/" + DigestOf(releases.v11.at("music.ogg")), "[file.1] full",
+                             kDownloadFailed, kDownloadCheck}))
+        << run.out;
+    EXPECT_TRUE(run.HasLine({"manifest.ini: 4 files; 5 files and patches named"})) << run.out;
+    EXPECT_FALSE(run.HasLine({"arrived only after"})) << run.out;
+    EXPECT_EQ(served.Gets(cut).size() - cut_before, size_t(ATTEMPTS_PER_FILE));
+    for (int i = 0; i < 2; ++i) {
+      std::vector<std::string> gets = served.Gets(after[i]);
+      EXPECT_EQ(std::vector<std::string>(gets.begin() + after_before[i], gets.end()),
+                (std::vector<std::string>{"- - 200"}))
+          << after[i];
+    }
+  }
+  // The same feed, asked once more without a cut, has no problem.
+  ToolRun run = RunConsoleProgram(TestReleaseToolExe(), L"check " + Quoted(Wide(served.Url(name))));
+  EXPECT_EQ(run.exit_code, 0u) << Printed(run);
+  EXPECT_TRUE(run.HasLine({"no problems"})) << run.out;
+}
+
+// A file of 2,147,483,647 bytes or more is noted (Wine ends every body
+// there), one byte less is not; the note is no problem, only the size the
+// feed's file does not have is.
+TEST(Check, NotesAFileTheDefaultUpdaterCannotFetchUnderWine) {
+  struct {
+    const char* size;
+    bool noted;
+  } const cases[] = {{"2147483647", true}, {"5000000000", true}, {"2147483646", false}};
+  PackedFeed packed;
+  const std::wstring manifest = Join(packed.feed, L"manifest.ini");
+  const std::string original = ReadBytes(manifest);
+  const std::string music = "files/" + DigestOf(packed.releases.v11.at("music.ogg"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::string text = original;
+    size_t at = text.find("size=30000\r\n");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 10, std::string("size=") + c.size);
+    WriteBytes(manifest, text);
+    ToolRun run = Check(packed.feed);
+    EXPECT_EQ(run.exit_code, 1u) << Printed(run);
+    EXPECT_EQ(run.Lines("problem: ").size(), 1u) << run.out;
+    EXPECT_TRUE(run.HasLine({"problem: " + music, "30000 bytes, the manifest says " + std::string(c.size)})) << run.out;
+    EXPECT_EQ(run.HasLine({"note: " + music, std::string(c.size) + " bytes", "cannot fetch", "under Wine",
+                           "network=resilient"}),
+              c.noted)
+        << run.out;
+  }
+  WriteBytes(manifest, original);
 }
 
 TEST(Check, AFeedWithoutItsManifest) {
