@@ -24,6 +24,7 @@
 #include "release/front_end.h"
 #include "release/ini_check.h"
 #include "release/output.h"
+#include "release/blob_store.h"
 #include "release/client_folder.h"
 #include "release/feed_history.h"
 #include "release/patches.h"
@@ -547,19 +548,6 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
   }
 }
 
-// Deletes every file in the work folder, and the folder.
-void RemoveWorkFolder() {
-  std::vector<std::wstring> left;
-  FolderWalk walk;
-  if (BeginFolderWalk(work_folder.c_str(), &walk)) {
-    FolderEntry entry;
-    while (NextFolderEntry(&walk, &entry)) left.push_back(work_folder + L"\\" + entry.name);
-  }
-  EndFolderWalk(&walk);
-  for (const std::wstring& path : left) DeleteOneFile(path.c_str());
-  RemoveEmptyFolder(work_folder.c_str());
-}
-
 int CheckFeed(const CheckOptions& options) {
   std::wstring manifest = work_folder + L"\\manifest.ini";
   ClearReported();
@@ -656,7 +644,7 @@ int Check(const CheckOptions& options) {
   }
   work_folder = folder;
   int code = CheckFeed(options);
-  RemoveWorkFolder();
+  RemoveWorkFolder(work_folder);
   if (code == 0) {
     Say(L"no problems: a player's updater accepts this feed");
   } else {
