@@ -86,6 +86,13 @@ void AddDownloadBytes(uint64_t bytes) {
   download_done.fetch_add(bytes);
 }
 
+void DropDownloadBytes(uint64_t bytes) {
+  if (!config.progress_bytes) return;
+  // Only the worker changes the figure, so a load and a store suffice.
+  uint64_t done = download_done.load();
+  download_done.store(done > bytes ? done - bytes : 0);
+}
+
 // Bytes per second over the samples in the ring; 0 when they do not span
 // long enough yet.
 static int RecentRate(uint64_t* rate) {
@@ -94,6 +101,8 @@ static int RecentRate(uint64_t* rate) {
   const ByteSample& oldest = samples[sample_count > kRateSamples ? sample_count % kRateSamples : 0];
   uint64_t span = newest.at - oldest.at;
   if (span < kRateMinimumSpan) return 0;
+  // Dropped bytes took the figure back: no rate until the samples are past it.
+  if (newest.done < oldest.done) return 0;
   *rate = (newest.done - oldest.done) * 1000 / span;
   return 1;
 }

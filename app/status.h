@@ -30,6 +30,11 @@ void SetProgressPos(int32_t position);
 void SetDownloadBytes(uint64_t done, uint64_t total);
 void AddDownloadBytes(uint64_t bytes);
 
+// Bytes counted as done that a download has dropped (it starts a file
+// again from byte 0, or fetches it whole once more): they come again and
+// must not count twice.
+void DropDownloadBytes(uint64_t bytes);
+
 // Draws the recorded byte figures: the bar over the whole download, and in
 // bytes_label the bytes done of the total, the rate over the last few
 // seconds and the time left (once a rate is known). Called on the window

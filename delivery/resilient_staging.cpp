@@ -95,6 +95,7 @@ int FetchVerifiedResilient(const FileEntry* row, const wchar_t* destination) {
   // A complete fresh download with the wrong digest is never fetched again;
   // bytes kept from before may have been another file's.
   if (!continued) return 0;
+  DropDownloadBytes(row->source_size);
   if (!FetchThroughStore(row->source, row->source_sha256, row->source_size, destination, &continued)) return 0;
   if (VerifyFile(destination, row->source_sha256, row->source_size)) return 1;
   DeleteOneFile(destination);

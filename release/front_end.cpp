@@ -18,6 +18,7 @@ void SetProgressRange(int32_t) {}
 void SetProgressPos(int32_t) {}
 void SetDownloadBytes(uint64_t, uint64_t) {}
 void AddDownloadBytes(uint64_t) {}
+void DropDownloadBytes(uint64_t) {}
 
 void ClearReported() {
   reported.clear();

@@ -290,7 +290,10 @@ static AttemptEnd RequestRange(RangedFile* file, const Target* target, PartFile*
   if (end == AttemptEnd::kComplete && start == 0) {
     wchar_t validator[VALIDATOR_CAPACITY];
     ReadValidator(request, validator);
-    if (have > 0) notes->restarted = 1;
+    if (have > 0) {
+      notes->restarted = 1;
+      DropDownloadBytes(have);
+    }
     if (have > 0 && !EmptyPart(file, part)) end = AttemptEnd::kFatal;
     if (end == AttemptEnd::kComplete && file->on_fresh_start != nullptr &&
         !file->on_fresh_start(file->context, validator)) {
@@ -391,6 +394,8 @@ int FetchRemainder(RangedFile* file) {
       dropped_once = 1;
       file->restarted = 1;
       file->validator[0] = L'\0';
+      uint64_t held = 0;
+      if (FileSizeFromAttributes(file->part_path, &held) && held <= file->size) DropDownloadBytes(held);
       if (FileAttributes(file->part_path) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(file->part_path)) break;
       continue;
     }

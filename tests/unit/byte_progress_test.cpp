@@ -82,4 +82,19 @@ TEST(ByteProgress, TheBarRunsOverTheBytesAndTheLabelShowsThem) {
   EXPECT_EQ(WindowText(bytes_label), L"받기 완료: 3.0 MB / 3.0 MB");
 }
 
+// Bytes a download drops (a file started again from byte 0, or fetched
+// whole once more after a wrong digest) come again: the figure goes back,
+// so that the bar never shows the download finished while it goes on.
+TEST(ByteProgress, DroppedBytesAreTakenBack) {
+  ByteControls controls;
+  config.progress_bytes = 1;
+  SetDownloadBytes(0, 2 * 1048576ull);
+  AddDownloadBytes(2 * 1048576ull);
+  DropDownloadBytes(2 * 1048576ull);
+  AddDownloadBytes(1048576);
+  DrawDownloadBytes();
+  EXPECT_EQ(ProgressPos(progress_bar), 5000);
+  EXPECT_EQ(WindowText(bytes_label), L"받는 중: 1.0 MB / 2.0 MB");
+}
+
 }  // namespace
