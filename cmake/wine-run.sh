@@ -3,8 +3,8 @@
 # prefix, with wine's debug output off. The test command prepares the prefix
 # and keeps a wineserver running; see scripts/test.sh.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${WINEPREFIX:=${QUENFAR8_BUILD_DIR:-$here/../build}/wineprefix}"
-export WINEPREFIX
-export WINEARCH=win32
-export WINEDEBUG=-all
+QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$here/../build}"
+outer_prefix="${WINEPREFIX:-}"
+. "$here/../scripts/wine-env.sh"
+if [ -n "$outer_prefix" ]; then export WINEPREFIX="$outer_prefix"; fi
 exec wine "$@"

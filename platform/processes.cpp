@@ -53,7 +53,7 @@ int StartHiddenProcess(const wchar_t* application, wchar_t* command_line, const 
   // Size 68 and nothing else: no desktop, title, position, flags or
   // standard handles for the child.
   STARTUPINFOW startup;
-  static_assert(sizeof startup == 68, "STARTUPINFOW must have its 32-bit layout");
+  static_assert(sizeof startup == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOW must have its Windows layout");
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   memset(process, 0, sizeof *process);

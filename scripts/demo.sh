@@ -20,6 +20,8 @@ case "${1:-}" in
   "" | --object-store) ;;
   *) echo "usage: demo.sh [--object-store]" >&2; exit 2 ;;
 esac
-export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
-"$root/scripts/build.sh"
+# On a machine that runs no 32-bit code the demo runs the 64-bit twin
+# (scripts/build-trees.sh).
+. "$root/scripts/build-trees.sh"
+build_trees_for_this_machine
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/scripts/demo-run.sh" "$@"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, once: the i386
 # architecture, the mingw-w64 i686 cross compiler (posix threads, which
-# GoogleTest needs for std::mutex), wine with its 32-bit half, Xvfb, CMake,
+# GoogleTest needs for std::mutex), wine with its 32-bit half (and the
+# x86_64 compiler for the 64-bit test twin, where 32-bit code cannot run), Xvfb, CMake,
 # the GoogleTest sources, OpenSSL for the test certificates, nginx for the
 # tests' web server (run by the tests as the current user, never as a
 # service), curl for the checks and the benchmark, hyperfine for the
@@ -22,6 +23,10 @@ packages=(
   # extensions and font rendering that make screenshots faithful.
   libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386
   libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386
+  # The 64-bit twin, for a machine that runs no 32-bit code: the x86_64
+  # cross compiler and the same libraries for wine64.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  libgnutls30 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
 )
 
 missing=()

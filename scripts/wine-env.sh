@@ -9,9 +9,29 @@
 # later wine process starts in tens of milliseconds instead of seconds.
 
 export WINEPREFIX="$QUENFAR8_BUILD_DIR/wineprefix"
-export WINEARCH=win32
 export WINEDEBUG=-all
 export QUENFAR8_BUILD_DIR
+
+# True when the build tree is a 64-bit twin (QUENFAR8_TWIN_64): a build of
+# the same sources for a machine that cannot run 32-bit code, never shipped.
+build_tree_is_twin_64() {
+  grep -qx 'QUENFAR8_TWIN_64:BOOL=ON' "$1/CMakeCache.txt" 2>/dev/null
+}
+
+# A twin tree's prefix is 64-bit and its programs run under wine64 (through
+# the shims in wine64-shim/, for scripts and tests that call wine by name);
+# every other tree's prefix is 32-bit.
+if build_tree_is_twin_64 "$QUENFAR8_BUILD_DIR"; then
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  case ":$PATH:" in
+    *":$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-shim:"*) ;;
+    *) PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-shim:$PATH" ;;
+  esac
+  export PATH
+else
+  export WINEARCH=win32
+fi
 
 wine_prefix_ready() {
   [ -f "$WINEPREFIX/.quenfar8-prefix-2" ]
@@ -23,6 +43,7 @@ wine_prefix_ready() {
 # among them, and the prefix boot would otherwise fail with a bare exit
 # code 126 and its reason hidden in wineboot.log.
 require_32bit_wine() {
+  [ "$WINEARCH" = win64 ] && return 0
   local said
   if said=$(wine --version </dev/null 2>&1); then
     return 0

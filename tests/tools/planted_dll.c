@@ -22,12 +22,22 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 // One stdcall entry that takes bytes of arguments off the stack and returns
-// result; the name carries the decoration the .def file lists.
+// result; the name carries the decoration the .def file lists. The 64-bit
+// test twin has one calling convention, no decoration, and the caller
+// clears the stack.
+#if defined(__x86_64__)
+#define FAILING_CALL(name, bytes, result)                  \
+  __asm__(".globl " #name "\n"                            \
+          #name ":\n"                                     \
+          "  movl $" #result ", %eax\n"                    \
+          "  ret\n");
+#else
 #define FAILING_CALL(name, bytes, result)                  \
   __asm__(".globl _" #name "@" #bytes "\n"                 \
           "_" #name "@" #bytes ":\n"                       \
           "  movl $" #result ", %eax\n"                    \
           "  ret $" #bytes "\n");
+#endif
 
 FAILING_CALL(WinHttpCloseHandle, 4, 0)
 FAILING_CALL(WinHttpConnect, 16, 0)

@@ -1,0 +1,24 @@
+# Sourced by test.sh and demo.sh: builds the shipped 32-bit tree and picks
+# the tree whose programs run under wine here.
+#
+# Where the kernel runs no 32-bit code (so wine's 32-bit half cannot start),
+# the 32-bit programs are still built, and the Build checks look at them;
+# what runs under wine is their 64-bit twin, built from the same sources
+# into build-twin64/ beside build/ and run under wine64. It says so first.
+
+# Builds, then sets QUENFAR8_BUILD_DIR to the tree to run.
+build_trees_for_this_machine() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
+  "$root/scripts/build.sh"
+  if wine --version </dev/null >/dev/null 2>&1; then
+    return 0
+  fi
+  echo "This machine runs no 32-bit code, so wine cannot start the shipped 32-bit programs here."
+  echo "The Build checks look at the 32-bit programs in $QUENFAR8_BUILD_DIR; every program under"
+  echo "wine is their 64-bit twin, built from the same sources, run under wine64."
+  export QUENFAR8_SHIPPED_BUILD_DIR="$QUENFAR8_BUILD_DIR"
+  export QUENFAR8_BUILD_DIR="${QUENFAR8_TWIN_BUILD_DIR:-$root/build-twin64}"
+  QUENFAR8_TWIN_64=1 "$root/scripts/build.sh"
+}
