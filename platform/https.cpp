@@ -79,6 +79,23 @@ int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got)
   return 1;
 }
 
+int ReadHttpsBodyAsItComes(HINTERNET request, void* buffer, uint32_t room, uint32_t* got) {
+  // WinHttpReadData on its own may wait until the whole buffer is filled
+  // (wine's does), and when the connection breaks part-way it reports the
+  // failure and drops the part. Asking what has arrived first reads only
+  // that, so every byte that came before a break is kept.
+  DWORD available = 0;
+  if (!WinHttpQueryDataAvailable(request, &available)) return 0;
+  if (available == 0) {
+    *got = 0;
+    return 1;
+  }
+  DWORD count = 0;
+  if (!WinHttpReadData(request, buffer, available < room ? available : room, &count)) return 0;
+  *got = count;
+  return 1;
+}
+
 void CloseHttps(HINTERNET handle) {
   if (handle != nullptr) WinHttpCloseHandle(handle);
 }

@@ -190,7 +190,7 @@ static AttemptEnd ReceiveInto(HINTERNET request, HANDLE file, uint64_t wanted, A
   uint64_t total = 0;
   for (;;) {
     uint32_t got = 0;
-    if (!ReadHttpsBody(request, chunk, kChunk, &got)) return AttemptEnd::kTransient;
+    if (!ReadHttpsBodyAsItComes(request, chunk, kChunk, &got)) return AttemptEnd::kTransient;
     if (got == 0) break;
     if (total + got > wanted) return AttemptEnd::kFatal;
     if (!WriteAll(file, chunk, got)) return AttemptEnd::kFatal;
@@ -442,7 +442,7 @@ static AttemptEnd AttemptSmall(const Target* target, const wchar_t* destination,
       uint64_t total = 0;
       for (;;) {
         uint32_t got = 0;
-        if (!ReadHttpsBody(request, chunk, kChunk, &got)) {
+        if (!ReadHttpsBodyAsItComes(request, chunk, kChunk, &got)) {
           end = AttemptEnd::kTransient;
           break;
         }

@@ -118,7 +118,9 @@ void DieAtEveryPoint(const std::wstring& root, const std::wstring& pristine, con
 // Three releases with a history, and a work folder a killed pack left.
 std::wstring PristineFeed(const std::wstring& root) {
   std::wstring feed = Join(root, L"pristine");
-  ThreeReleases three(Join(root, L"clients"), feed);
+  std::wstring clients = Join(root, L"clients");
+  MakeFolder(clients);
+  ThreeReleases three(clients, feed);
   EXPECT_TRUE(three.Packed()) << three.Printed();
   MakeFolder(Join(feed, L".quenfar8-pack-4242"));
   WriteBytes(Join(feed, L".quenfar8-pack-4242\\file-0"), "half a copy");

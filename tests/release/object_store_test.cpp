@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <set>
 
 #include "support/messages.h"
@@ -177,8 +178,14 @@ TEST(ObjectStore, ReleasePublishedMidUpdateLeavesTheClientConsistent) {
   std::wstring flag = Join(root, L"pause");
   RunOutcome first;
   {
-    ScopedEnv pause(L"QUENFAR8_TEST_PATCH_PAUSE", flag);
-    Program run(client.exe(), L"/quiet", client.dir());
+    // Only the updater gets the pause: the packs started below would pass
+    // it on to the patch tool that proves their patches.
+    std::unique_ptr<Program> started;
+    {
+      ScopedEnv pause(L"QUENFAR8_TEST_PATCH_PAUSE", flag);
+      started.reset(new Program(client.exe(), L"/quiet", client.dir()));
+    }
+    Program& run = *started;
     ASSERT_TRUE(run.started());
     DWORD ignored = 0;
     ASSERT_TRUE(WaitFor([&] { return Exists(flag + L".waiting") || run.WaitEnded(0, &ignored); }, 120000));
