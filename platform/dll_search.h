@@ -5,10 +5,11 @@
 // them beside the executable first, and a file of that name in the install
 // folder (a mod loader's proxy, a release file, a planted DLL) would run
 // inside the program. Both programs therefore delay-load the two (their
-// import tables name them as delay-loaded) and call LoadSystemDllsOnly as
-// the first act of their entry, before anything can call into them; the
-// delay-load stubs then find the copies already loaded from the system
-// folder.
+// import tables name them as delay-loaded) and call LoadSystemDllsOnly from
+// the process's first constructor (priority 101), before the compiler
+// runtime's constructors and the entry can load anything that imports
+// them; the delay-load stubs, and every later load by name, then find the
+// copies already loaded from the system folder.
 #pragma once
 
 // Makes the system folder the only place DLLs are searched for by name

@@ -15,10 +15,21 @@
 #include "release/output.h"
 #include "release/pack.h"
 
+// LoadSystemDllsOnly's result, taken by the process's first constructor.
+static int g_system_dlls_loaded = 0;
+
+// Runs before every other constructor, the compiler runtime's included:
+// the stack protector's set-up opens a cryptographic provider whose DLL
+// imports bcrypt.dll by name, and that name must find the copy already
+// loaded from the system folder, not one beside the tool.
+__attribute__((constructor(101))) static void LoadSystemDllsFirst() {
+  g_system_dlls_loaded = LoadSystemDllsOnly();
+}
+
 int wmain(int argc, wchar_t** argv) {
-  // First of all, before anything can call into winhttp or bcrypt: those
-  // two come from the system folder only, never from beside the tool.
-  if (!LoadSystemDllsOnly()) {
+  // Before anything can call into winhttp or bcrypt: those two come from
+  // the system folder only, never from beside the tool.
+  if (!g_system_dlls_loaded) {
     Problem(L"winhttp.dll and bcrypt.dll cannot be loaded from the Windows system folder");
     return 1;
   }

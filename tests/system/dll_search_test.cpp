@@ -2,8 +2,9 @@
 // beside the program are never loaded; they come from the system folder.
 //
 // Wine normally uses its own copies of both whatever lies beside a
-// program, so every run here asks it to prefer DLLs found on the disk
-// (WINEDLLOVERRIDES="winhttp,bcrypt=n,b"), as Windows always would. The
+// program, so these tests run with WINEDLLOVERRIDES="winhttp,bcrypt=n,b"
+// (set by the build's test list), which makes wine prefer DLLs found on
+// the disk, as Windows always would. The
 // planted stand-ins (tests/tools/planted_dll.c) leave "<dll>.loaded" beside
 // themselves when loaded; a control build that imports both at start-up
 // shows that the planting is seen.
@@ -92,8 +93,7 @@ TEST(DllSearch, DllsPlantedBesideTheUpdaterAreNeverLoaded) {
     release.WriteManifest();
     install.WriteFeed(feed.Url(name));
 
-    ScopedEnvironment environment(ScopedEnvironment::Values{
-        {L"WINEDLLOVERRIDES", L"winhttp,bcrypt=n,b"}, {L"QUENFAR8_TEST_DLL_SEARCH", c.search}});
+    ScopedEnvironment environment(ScopedEnvironment::Values{{L"QUENFAR8_TEST_DLL_SEARCH", c.search}});
     InstallFolder::Result result = install.Update(L"/quiet");
     EXPECT_FALSE(result.outcome.timed_out) << c.what;
     if (c.hardened) {
@@ -123,17 +123,17 @@ TEST(DllSearch, DllsPlantedBesideTheReleaseToolAreNeverLoaded) {
   std::wstring tool = Join(tool_folder, L"Quenfar8Release.exe");
   ASSERT_TRUE(CopyFileW(ReleaseToolExe().c_str(), tool.c_str(), FALSE));
   PlantDlls(tool_folder);
-  Release release(feed.Folder("dll-search-tool"));
+  const std::wstring served = feed.Folder("dll-search-tool");
+  Release release(served);
   release.AddFile("Quenfar8.exe", "game");
   release.AddFile("data.pak", "bytes of the release");
   release.WriteManifest();
 
-  ScopedEnvironment environment(ScopedEnvironment::Values{{L"WINEDLLOVERRIDES", L"winhttp,bcrypt=n,b"}});
   RunOutcome good = RunProgram(tool, L"check " + Wide(feed.Url("dll-search-tool")), tool_folder, 120000);
   EXPECT_FALSE(good.timed_out);
   EXPECT_EQ(good.exit_code, 0u);
   // The check can fail: a digest that does not match is a problem found.
-  WriteBytes(Join(feed.Folder("dll-search-tool"), L"files\\data.pak"), "other bytes of the release");
+  WriteBytes(Join(served, L"files\\data.pak"), "other bytes of the release");
   RunOutcome bad = RunProgram(tool, L"check " + Wide(feed.Url("dll-search-tool")), tool_folder, 120000);
   EXPECT_FALSE(bad.timed_out);
   EXPECT_EQ(bad.exit_code, 1u);
