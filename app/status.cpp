@@ -138,7 +138,10 @@ static void FormatByteLine(wchar_t* line, size_t capacity, uint64_t done, uint64
     wchar_t left_text[32];
     FormatByteSize(rate_text, 32, rate);
     FormatTimeLeft(left_text, 32, (total - done + rate - 1) / rate);
-    FormatText(line, capacity, L"받는 중: %ls / %ls · %ls/초 · 남은 시간 %ls", done_text, total_text, rate_text,
+    // The time left on a line of its own: the label is two lines high and
+    // narrower than the whole line, which would otherwise wrap wherever
+    // the width runs out, even between a number and its unit.
+    FormatText(line, capacity, L"받는 중: %ls / %ls · %ls/초\r\n남은 시간 %ls", done_text, total_text, rate_text,
                left_text);
   }
 }
