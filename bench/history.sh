@@ -10,6 +10,8 @@
 # QUENFAR8_BENCH_REPEAT=n timed runs (default 5).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
-"$root/scripts/build.sh"
+# On a machine that runs no 32-bit code this measures the 64-bit twin
+# (scripts/build-trees.sh says so first).
+. "$root/scripts/build-trees.sh"
+build_trees_for_this_machine
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/bench/history_measure.sh" "${1:-50}" "${2:-100}"

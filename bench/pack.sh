@@ -9,7 +9,9 @@
 # QUENFAR8_BENCH_REPEAT=n pairs (default 3).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
-"$root/scripts/build.sh"
+# On a machine that runs no 32-bit code this measures the 64-bit twin
+# (scripts/build-trees.sh says so first).
+. "$root/scripts/build-trees.sh"
+build_trees_for_this_machine
 cmake --build "$QUENFAR8_BUILD_DIR" --target hash_pass copy_pass >/dev/null
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$root/bench/pack_measure.sh" "${1:-100}" "${2:-10}"
