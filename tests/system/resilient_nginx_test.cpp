@@ -68,9 +68,25 @@ TEST(ResilientNginx, KilledAtNinetyPercentFetchesOnlyTheRest) {
     WaitForSingleObject(process, 30000);
     CloseHandle(process);
   }
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  ASSERT_TRUE(GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data));
-  const unsigned long long held = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  // Under wine the killed process counts as ended a moment before its last
+  // write is done: the size is read once it has stayed the same for a
+  // second.
+  auto partial_size = [&]() -> unsigned long long {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  };
+  unsigned long long held = partial_size();
+  DWORD steady_since = GetTickCount();
+  ASSERT_TRUE(WaitFor([&] {
+    unsigned long long now = partial_size();
+    if (now != held) {
+      held = now;
+      steady_since = GetTickCount();
+    }
+    return GetTickCount() - steady_since >= 1000;
+  }, 30000));
+  ASSERT_GT(held, 0u) << "nothing of the download was kept";
   ASSERT_LT(held, kSize) << "the kill came after the last byte";
   EXPECT_FALSE(Exists(install.Path(L"big.pak")));
 
