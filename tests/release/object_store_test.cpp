@@ -327,9 +327,26 @@ unsigned long long KillWhenHeld(const InstallFolder& install, const std::wstring
     WaitForSingleObject(process, 30000);
     CloseHandle(process);
   }
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!reached || !GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (!reached) return 0;
+  // Under wine the killed process counts as ended a moment before its last
+  // write is done: the size is taken once it has stayed the same for a
+  // second.
+  auto size = [&]() -> unsigned long long {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  };
+  unsigned long long held = size();
+  DWORD steady_since = GetTickCount();
+  bool steady = WaitFor([&] {
+    unsigned long long now = size();
+    if (now != held) {
+      held = now;
+      steady_since = GetTickCount();
+    }
+    return GetTickCount() - steady_since >= 1000;
+  }, 30000);
+  return steady ? held : 0;
 }
 
 // The front's log lines for one remote path below a prefix, once there are
