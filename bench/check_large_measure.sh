@@ -89,7 +89,7 @@ if ! grep -q "^note: files/$large_sum .*default updater cannot fetch.*network=re
 fi
 echo "requests for the large file (status, body bytes):"
 nginx_lines "/large/files/$large_sum" | sed 's/^/  /'
-sent=$(nginx_lines "/large/files/$large_sum" | awk '{ s += $2 } END { printf "%d", s }')
+sent=$(nginx_lines "/large/files/$large_sum" | awk '{ s += $2 } END { printf "%.0f", s }')
 over=$(nginx_lines "/large/files/$large_sum" | awk '$2 >= 2147483647' | wc -l)
 echo "bytes sent for it: $sent of $(stat -c %s "$large"); bodies of 2 GiB or more: $over"
 [ "$over" = 0 ] || { echo "FAILED: a body reached 2 GiB"; failed=1; }

@@ -7,8 +7,9 @@
 #   - the same file from a feed that resets the connection every 128 MiB:
 #     the run completes, and the bytes sent against the file (goal: at most
 #     1.02);
-#   - 128 files of 64 KiB: one connection for the run against a connection
-#     per file (the default mode), timed with hyperfine;
+#   - 127 files of 64 KiB and the game (128 files, the most a manifest may
+#     name): one connection for the run against a connection per file (the
+#     default mode), timed with hyperfine;
 #   - the 1 GiB file, resilient against default: throughput ratio (goal: at
 #     least 0.97) and peak memory;
 #   - a 3 GiB whole file in resilient mode: it arrives and installs, and the
@@ -16,6 +17,7 @@
 # Not a test: nothing here is part of CTest. Needs about 10 GiB of disk.
 #   bench/resilient.sh [MiB of the large file] [MiB of the huge file]   (defaults: 1024 and 3072)
 # QUENFAR8_BENCH_REPEAT=n runs per hyperfine measurement (default 3).
+# QUENFAR8_BENCH_STEPS="3 5" runs only those of the steps 1 to 5 above.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # On a machine that runs no 32-bit code this measures the 64-bit twin

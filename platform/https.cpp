@@ -83,16 +83,21 @@ int ReadHttpsBodyAsItComes(HINTERNET request, void* buffer, uint32_t room, uint3
   // WinHttpReadData on its own may wait until the whole buffer is filled
   // (wine's does), and when the connection breaks part-way it reports the
   // failure and drops the part. Asking what has arrived first reads only
-  // that, so every byte that came before a break is kept.
-  DWORD available = 0;
-  if (!WinHttpQueryDataAvailable(request, &available)) return 0;
-  if (available == 0) {
-    *got = 0;
-    return 1;
+  // that, so every byte that came before a break is kept. Wine hands over
+  // a few kilobytes at a time; the buffer is filled from several such
+  // reads, so that the caller writes large pieces, as with a plain read.
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  *got = 0;
+  while (*got < room) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return 0;
+    if (available == 0) return 1;
+    DWORD want = available < room - *got ? available : room - *got;
+    DWORD count = 0;
+    if (!WinHttpReadData(request, bytes + *got, want, &count)) return 0;
+    if (count == 0) return 1;
+    *got += count;
   }
-  DWORD count = 0;
-  if (!WinHttpReadData(request, buffer, available < room ? available : room, &count)) return 0;
-  *got = count;
   return 1;
 }
 

@@ -45,9 +45,11 @@ int QueryHttpsStatus(HINTERNET request, uint32_t* status);
 
 // Reads up to room bytes of the body; *got is 0 at the end of the body.
 int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got);
-// The same, reading only what has already arrived (waiting, within the
-// receive time-out, only while nothing has), so that a connection that
-// breaks loses none of the bytes that came before the break.
+// The same, built from reads of only what has already arrived, so that a
+// connection that breaks loses none of the bytes that came before the
+// break: fills the buffer, or stops at the end of the body (*got may then
+// be below room, 0 once nothing is left). On failure (0) *got counts the
+// bytes read before it, which the caller keeps.
 int ReadHttpsBodyAsItComes(HINTERNET request, void* buffer, uint32_t room, uint32_t* got);
 
 // Closes a session, connection or request; null is ignored.

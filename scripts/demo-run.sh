@@ -110,7 +110,7 @@ printf '[updater]\r\nfeed=%s\r\n' "$url" > "$install/Quenfar8Updater.ini"
 
 listing() { (cd "$install" && for f in $(ls | sort); do printf '%s  %10s  %s\n' "$(digest "$f" | cut -c1-16)" "$(size "$f")" "$f"; done); }
 # bytes_served <from line>: body bytes nginx logged from that access-log line on.
-bytes_served() { tail -n +"$1" "$server/access.log" | awk '{ n += $4 } END { print n + 0 }'; }
+bytes_served() { tail -n +"$1" "$server/access.log" | awk '{ n += $4 } END { printf "%.0f\n", n }'; }
 
 # run <label> [<release folder>]: runs the updater with its window,
 # pictures the finished window and closes it the way a player would.

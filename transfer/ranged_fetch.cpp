@@ -190,13 +190,15 @@ static AttemptEnd ReceiveInto(HINTERNET request, HANDLE file, uint64_t wanted, A
   uint64_t total = 0;
   for (;;) {
     uint32_t got = 0;
-    if (!ReadHttpsBodyAsItComes(request, chunk, kChunk, &got)) return AttemptEnd::kTransient;
-    if (got == 0) break;
+    // Bytes that came before a break are written before the break counts.
+    int read = ReadHttpsBodyAsItComes(request, chunk, kChunk, &got);
     if (total + got > wanted) return AttemptEnd::kFatal;
-    if (!WriteAll(file, chunk, got)) return AttemptEnd::kFatal;
+    if (got > 0 && !WriteAll(file, chunk, got)) return AttemptEnd::kFatal;
     total += got;
     notes->new_bytes += got;
     AddDownloadBytes(got);
+    if (!read) return AttemptEnd::kTransient;
+    if (got < kChunk) break;
   }
   // Wine ends a body that stops short with a clean close as a normal end:
   // only this count tells.
@@ -442,16 +444,17 @@ static AttemptEnd AttemptSmall(const Target* target, const wchar_t* destination,
       uint64_t total = 0;
       for (;;) {
         uint32_t got = 0;
-        if (!ReadHttpsBodyAsItComes(request, chunk, kChunk, &got)) {
-          end = AttemptEnd::kTransient;
-          break;
-        }
-        if (got == 0) break;
+        int read = ReadHttpsBodyAsItComes(request, chunk, kChunk, &got);
         total += got;
-        if (total > limit || !WriteAll(file, chunk, got)) {
+        if (total > limit || (got > 0 && !WriteAll(file, chunk, got))) {
           end = AttemptEnd::kFatal;
           break;
         }
+        if (!read) {
+          end = AttemptEnd::kTransient;
+          break;
+        }
+        if (got < kChunk) break;
       }
       if (end == AttemptEnd::kComplete && announced != 0 && total != announced) end = AttemptEnd::kTransient;
       if (end == AttemptEnd::kComplete && !FlushFile(file)) end = AttemptEnd::kFatal;

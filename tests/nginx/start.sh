@@ -38,6 +38,9 @@ events { worker_connections 256; }
 http {
     log_format feed '\$request_method \$uri \$status \$body_bytes_sent "\$http_user_agent"';
     access_log $state/access.log feed;
+    # Which connection carried each request, for counting connections.
+    log_format connections '\$connection \$connection_requests \$uri';
+    access_log $state/connections.log connections;
     client_body_temp_path $state/tmp/body;
     proxy_temp_path $state/tmp/proxy;
     fastcgi_temp_path $state/tmp/fastcgi;
