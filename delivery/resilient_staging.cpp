@@ -27,11 +27,51 @@ static int IsRunFolderName(const wchar_t* name) {
   return 1;
 }
 
+// Whether some earlier run folder has anything in its new folder; 1 until
+// the run's plan has looked, since looking through the folders is always
+// safe. Most runs have nothing to reuse, and without it every row would
+// look through every run folder that the work folder has collected.
+static int earlier_staged_any = 1;
+
+// 1 when folder holds at least one entry.
+static int FolderHasEntries(const wchar_t* folder) {
+  FolderWalk walk;
+  FolderEntry entry;
+  int any = BeginFolderWalk(folder, &walk) && NextFolderEntry(&walk, &entry);
+  EndFolderWalk(&walk);
+  return any;
+}
+
+// 1 when a run folder other than this run's has an entry in its new folder.
+static int AnyEarlierStaged() {
+  wchar_t work_folder[PATH_CAPACITY];
+  JoinPath(work_folder, config.install_dir, L".quenfar8-update");
+  FolderWalk walk;
+  FolderEntry entry;
+  int any = 0;
+  BeginFolderWalk(work_folder, &walk);
+  while (!any && NextFolderEntry(&walk, &entry)) {
+    if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
+        !IsRunFolderName(entry.name)) {
+      continue;
+    }
+    wchar_t run_folder[PATH_CAPACITY];
+    wchar_t staged[PATH_CAPACITY];
+    JoinPath(run_folder, work_folder, entry.name);
+    if (wcscmp(run_folder, config.run_dir) == 0) continue;  // this run's own
+    JoinPath(staged, run_folder, L"new");
+    any = FolderHasEntries(staged);
+  }
+  EndFolderWalk(&walk);
+  return any;
+}
+
 // Walks the earlier run folders for new\<row name>; for each candidate of
 // the row's size calls take, and stops at the first it accepts. 1 then.
 typedef int (*CandidateTaker)(const FileEntry* row, const wchar_t* candidate);
 
 static int WalkCandidates(const FileEntry* row, CandidateTaker take) {
+  if (!earlier_staged_any) return 0;
   wchar_t work_folder[PATH_CAPACITY];
   JoinPath(work_folder, config.install_dir, L".quenfar8-update");
   FolderWalk walk;
@@ -67,6 +107,7 @@ int ReuseEarlierStaged(const FileEntry* row) {
 }
 
 uint64_t ResilientStagingTotal() {
+  earlier_staged_any = AnyEarlierStaged();
   uint64_t total = 0;
   uint64_t to_fetch = 0;
   uint64_t at_hand = 0;
@@ -103,6 +144,7 @@ int FetchVerifiedResilient(const FileEntry* row, const wchar_t* destination) {
 }
 
 void EndResilientRun(int succeeded) {
+  earlier_staged_any = 1;
   EndFetchConnection();
   if (succeeded) PrunePartialStore();
 }

@@ -15,7 +15,9 @@ int ResilientRun();
 // for each, what is still to be fetched (the part the partial store does
 // not hold; nothing when an earlier run's staged copy of the right size
 // waits) plus the rebuilt file of a patch. Tells the byte progress the
-// total to fetch and what is at hand. Changes nothing on disk.
+// total to fetch and what is at hand. Changes nothing on disk. Also notes
+// whether any earlier run folder has staged files at all, so that rows
+// look for them only then; runs call it before staging.
 uint64_t ResilientStagingTotal();
 
 // Takes over row's final file from an earlier run folder's new\: 1 when

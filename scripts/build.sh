@@ -13,6 +13,9 @@ if [ "${QUENFAR8_TWIN_64:-0}" = 1 ]; then
   cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
     -DQUENFAR8_TWIN_64=ON -DQUENFAR8_SHIPPED_BUILD_DIR="${QUENFAR8_SHIPPED_BUILD_DIR:-$root/build}" >/dev/null
 else
-  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+  # OFF said outright: a tree once configured as the twin by mistake (and
+  # refused by the size check) comes back to the 32-bit build.
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+    -DQUENFAR8_TWIN_64=OFF >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" "$@"
