@@ -83,8 +83,8 @@ int ReadHttpsBodyAsItComes(HINTERNET request, void* buffer, uint32_t room, uint3
   // WinHttpReadData on its own may wait until the whole buffer is filled
   // (wine's does), and when the connection breaks part-way it reports the
   // failure and drops the part. Asking what has arrived first reads only
-  // that, so every byte that came before a break is kept. Wine hands over
-  // a few kilobytes at a time; the buffer is filled from several such
+  // that, so every byte that came before a break is kept. What has arrived
+  // is often far less than the buffer; it is filled from several such
   // reads, so that the caller writes large pieces, as with a plain read.
   unsigned char* bytes = static_cast<unsigned char*>(buffer);
   *got = 0;
