@@ -89,17 +89,7 @@ step_killed_at_90() {
   publish "$work/nginx/www" killed "$large"
   fresh_install "$install" "https://localhost:$nginx_port/killed/" 1
   partial=$install/.quenfar8-update/partial/$large_sum
-  setsid "$wine_run" "$install/Quenfar8Updater.exe" /quiet &
-  runner=$!
-  mark=$((large_size / 10 * 9))
-  while kill -0 "$runner" 2>/dev/null; do
-    held=$(stat -c %s "$partial" 2>/dev/null || echo 0)
-    [ "$held" -lt "$mark" ] || break
-    sleep 0.005
-  done
-  kill -9 -- -"$runner" 2>/dev/null || true
-  wait "$runner" 2>/dev/null || true
-  held=$(stat -c %s "$partial")
+  held=$(kill_when_held "$partial" $((large_size / 10 * 9)) "$wine_run" "$install/Quenfar8Updater.exe" /quiet)
   update "$install" || { echo "the second start failed"; exit 1; }
   cmp -s "$large" "$install/data-001.pak" || { echo "data-001.pak differs"; exit 1; }
   sleep 1  # nginx logs the killed request once it notices the client has gone

@@ -42,23 +42,32 @@ static int FolderHasEntries(const wchar_t* folder) {
   return any;
 }
 
-// 1 when a run folder other than this run's has an entry in its new folder.
-static int AnyEarlierStaged() {
-  wchar_t work_folder[PATH_CAPACITY];
-  JoinPath(work_folder, config.install_dir, L".quenfar8-update");
-  FolderWalk walk;
+// Advances walk over the work folder to the next earlier run folder (a
+// real folder with a run folder's name, not this run's) and writes its path
+// to run_folder; 0 at the end of the work folder.
+static int NextEarlierRunFolder(FolderWalk* walk, const wchar_t* work_folder, wchar_t* run_folder) {
   FolderEntry entry;
-  int any = 0;
-  BeginFolderWalk(work_folder, &walk);
-  while (!any && NextFolderEntry(&walk, &entry)) {
+  while (NextFolderEntry(walk, &entry)) {
     if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
         !IsRunFolderName(entry.name)) {
       continue;
     }
-    wchar_t run_folder[PATH_CAPACITY];
-    wchar_t staged[PATH_CAPACITY];
     JoinPath(run_folder, work_folder, entry.name);
-    if (wcscmp(run_folder, config.run_dir) == 0) continue;  // this run's own
+    if (wcscmp(run_folder, config.run_dir) != 0) return 1;
+  }
+  return 0;
+}
+
+// 1 when an earlier run folder has an entry in its new folder.
+static int AnyEarlierStaged() {
+  wchar_t work_folder[PATH_CAPACITY];
+  JoinPath(work_folder, config.install_dir, L".quenfar8-update");
+  FolderWalk walk;
+  wchar_t run_folder[PATH_CAPACITY];
+  int any = 0;
+  BeginFolderWalk(work_folder, &walk);
+  while (!any && NextEarlierRunFolder(&walk, work_folder, run_folder)) {
+    wchar_t staged[PATH_CAPACITY];
     JoinPath(staged, run_folder, L"new");
     any = FolderHasEntries(staged);
   }
@@ -75,17 +84,12 @@ static int WalkCandidates(const FileEntry* row, CandidateTaker take) {
   wchar_t work_folder[PATH_CAPACITY];
   JoinPath(work_folder, config.install_dir, L".quenfar8-update");
   FolderWalk walk;
-  FolderEntry entry;
+  wchar_t run_folder[PATH_CAPACITY];
   int taken = 0;
   BeginFolderWalk(work_folder, &walk);
-  while (!taken && NextFolderEntry(&walk, &entry)) {
-    if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
-        !IsRunFolderName(entry.name)) {
-      continue;
-    }
+  while (!taken && NextEarlierRunFolder(&walk, work_folder, run_folder)) {
     wchar_t candidate[PATH_CAPACITY];
-    FormatInto(candidate, L"%ls\\%ls\\new\\%ls", work_folder, entry.name, row->name);
-    if (wcscmp(candidate, row->new_path) == 0) continue;  // this run's own
+    FormatInto(candidate, L"%ls\\new\\%ls", run_folder, row->name);
     uint64_t size = 0;
     if (!IsRegularFile(candidate) || !FileSizeFromAttributes(candidate, &size) || size != row->size) continue;
     taken = take(row, candidate);

@@ -171,19 +171,7 @@ echo "Quenfar8Updater.ini:"
 indent < "$install/Quenfar8Updater.ini"
 movie_size=$(size "$releases/1.2/movie.pak")
 partial=$install/.quenfar8-update/partial/$(digest "$releases/1.2/movie.pak")
-# The interrupted start runs in a session of its own, so that the kill
-# reaches the wine process and nothing else.
-setsid "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe" /quiet &
-runner=$!
-mark=$((movie_size / 10 * 9))
-while kill -0 "$runner" 2>/dev/null; do
-  held=$(stat -c %s "$partial" 2>/dev/null || echo 0)
-  [ "$held" -lt "$mark" ] || break
-  sleep 0.005
-done
-kill -9 -- -"$runner" 2>/dev/null || true
-wait "$runner" 2>/dev/null || true
-held=$(stat -c %s "$partial" 2>/dev/null || echo 0)
+held=$(kill_when_held "$partial" $((movie_size / 10 * 9)) "$root/cmake/wine-run.sh" "$install/Quenfar8Updater.exe" /quiet)
 step "interrupted: the updater was killed with $held of $movie_size bytes of movie.pak in .quenfar8-update/partial"
 run resumed "$releases/1.2"
 echo "(the whole of movie.pak is $movie_size bytes; the resumed start asked nginx only for the rest)"

@@ -124,3 +124,31 @@ enter_wine_session() {
   start_wineserver
   trap stop_wineserver EXIT
 }
+
+# kill_when_held <file> <mark> <command...>: runs the command (a wine
+# program) in a session of its own, so that the kill reaches it and nothing
+# else, and kills it once file holds at least mark bytes. Prints the bytes
+# the file holds then (0 when it holds none), read once the size has stayed
+# the same for a second: wine counts a killed process as ended a moment
+# before its last write is done.
+kill_when_held() {
+  local file=$1 mark=$2 runner held last steady=0
+  shift 2
+  # Its output goes to stderr: stdout is what the caller reads the count from.
+  setsid "$@" >&2 &
+  runner=$!
+  while kill -0 "$runner" 2>/dev/null; do
+    held=$(stat -c %s "$file" 2>/dev/null || echo 0)
+    [ "$held" -lt "$mark" ] || break
+    sleep 0.005
+  done
+  kill -9 -- -"$runner" 2>/dev/null || true
+  wait "$runner" 2>/dev/null || true
+  last=$(stat -c %s "$file" 2>/dev/null || echo 0)
+  while [ "$steady" -lt 10 ]; do
+    sleep 0.1
+    held=$(stat -c %s "$file" 2>/dev/null || echo 0)
+    if [ "$held" = "$last" ]; then steady=$((steady + 1)); else steady=0; last=$held; fi
+  done
+  echo "$last"
+}

@@ -302,53 +302,6 @@ TEST(ObjectStore, PruneThenDeleteKeepsTheKeptReleasesWhole) {
   ExpectClient(of10, v12, "client of 1.0");
 }
 
-// Starts the updater of install and kills it once its partial store holds
-// at least mark bytes of partial; returns the bytes then held (0 when the
-// download never got there).
-unsigned long long KillWhenHeld(const InstallFolder& install, const std::wstring& partial, unsigned long long mark) {
-  Program updater(install.exe(), L"/quiet", install.dir());
-  if (!updater.started()) return 0;
-  bool reached = false;
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < 180000) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data) &&
-        ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= mark) {
-      reached = true;
-      break;
-    }
-    DWORD code = 0;
-    if (updater.WaitEnded(0, &code)) break;
-    Sleep(1);
-  }
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, updater.pid());
-  if (process != nullptr) {
-    TerminateProcess(process, 9);
-    WaitForSingleObject(process, 30000);
-    CloseHandle(process);
-  }
-  if (!reached) return 0;
-  // Under wine the killed process counts as ended a moment before its last
-  // write is done: the size is taken once it has stayed the same for a
-  // second.
-  auto size = [&]() -> unsigned long long {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  };
-  unsigned long long held = size();
-  DWORD steady_since = GetTickCount();
-  bool steady = WaitFor([&] {
-    unsigned long long now = size();
-    if (now != held) {
-      held = now;
-      steady_since = GetTickCount();
-    }
-    return GetTickCount() - steady_since >= 1000;
-  }, 30000);
-  return steady ? held : 0;
-}
-
 // The front's log lines for one remote path below a prefix, once there are
 // at least count of them (nginx logs a request when it is done with it).
 std::vector<std::string> FrontLinesFor(const ObjectStore& store, const std::string& prefix, const std::string& remote,
@@ -393,7 +346,7 @@ TEST(ObjectStore, KilledDownloadResumesThroughTheFront) {
   WriteBytes(install.Path(L"Quenfar8.exe"), files.at("Quenfar8.exe"));
   WriteBytes(install.Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + store.Url(prefix) + "\r\nnetwork=resilient\r\n");
   const std::wstring partial = Join(install.WorkFolder(), L"partial\\" + Wide(DigestOf(big)));
-  unsigned long long held = KillWhenHeld(install, partial, kSize / 2);
+  unsigned long long held = KillUpdaterWhenHeld(install, partial, kSize / 2, 180000);
   ASSERT_GT(held, 0u) << "the download never got half-way";
   ASSERT_LT(held, kSize) << "the kill came after the last byte";
 
@@ -456,7 +409,7 @@ TEST(ObjectStore, ResumeOntoOtherContentIsCaughtByItsDigest) {
   WriteBytes(install.Path(L"Quenfar8.exe"), game);
   WriteBytes(install.Path(L"Quenfar8Updater.ini"), "[updater]\r\nfeed=" + store.Url(prefix) + "\r\nnetwork=resilient\r\n");
   const std::wstring partial = Join(install.WorkFolder(), L"partial\\" + Wide(DigestOf(right)));
-  unsigned long long held = KillWhenHeld(install, partial, kSize / 2);
+  unsigned long long held = KillUpdaterWhenHeld(install, partial, kSize / 2, 180000);
   ASSERT_GT(held, 0u) << "the download never got half-way";
   ASSERT_LT(held, kSize) << "the kill came after the last byte";
 

@@ -73,3 +73,45 @@ InstallFolder::Result InstallFolder::Update(const std::wstring& arguments, const
   if (!result.run_folder.empty()) result.log = CrLfLines(ReadBytes(Join(result.run_folder, L"updater.log")));
   return result;
 }
+
+// The size of the file at path; 0 when it cannot be read.
+static unsigned long long SizeOfFile(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+unsigned long long KillUpdaterWhenHeld(const InstallFolder& install, const std::wstring& partial,
+                                       unsigned long long mark, unsigned timeout_ms) {
+  Program updater(install.exe(), L"/quiet", install.dir());
+  if (!updater.started()) return 0;
+  bool reached = false;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeout_ms) {
+    if (SizeOfFile(partial) >= mark) {
+      reached = true;
+      break;
+    }
+    DWORD code = 0;
+    if (updater.WaitEnded(0, &code)) break;
+    Sleep(1);
+  }
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, updater.pid());
+  if (process != nullptr) {
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 30000);
+    CloseHandle(process);
+  }
+  if (!reached) return 0;
+  unsigned long long held = SizeOfFile(partial);
+  DWORD steady_since = GetTickCount();
+  bool steady = WaitFor([&] {
+    unsigned long long now = SizeOfFile(partial);
+    if (now != held) {
+      held = now;
+      steady_since = GetTickCount();
+    }
+    return GetTickCount() - steady_since >= 1000;
+  }, 30000);
+  return steady ? held : 0;
+}

@@ -44,6 +44,14 @@ class InstallFolder {
   std::wstring dir_;
 };
 
+// Starts the updater of install with /quiet and kills it once the file at
+// partial holds at least mark bytes. Returns the bytes the file holds then,
+// read once its size has stayed the same for a second: under wine a killed
+// process counts as ended a moment before its last write is done. 0 when
+// the run ended, or did not get there within timeout_ms, first.
+unsigned long long KillUpdaterWhenHeld(const InstallFolder& install, const std::wstring& partial,
+                                       unsigned long long mark, unsigned timeout_ms);
+
 // A run folder name: 8 digits, '-', 6 digits, '-', a decimal number without
 // leading zeros.
 bool IsRunFolderName(const std::wstring& name);

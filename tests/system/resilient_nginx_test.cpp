@@ -44,49 +44,8 @@ TEST(ResilientNginx, KilledAtNinetyPercentFetchesOnlyTheRest) {
   const std::wstring partial = Join(install.WorkFolder(), L"partial\\" + Wide(DigestOf(big)));
 
   // The first start is killed once the partial store holds 90% of the file.
-  {
-    Program updater(install.exe(), L"/quiet", install.dir());
-    ASSERT_TRUE(updater.started());
-    const unsigned long long mark = kSize / 10 * 9;
-    bool reached = false;
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < 120000) {
-      WIN32_FILE_ATTRIBUTE_DATA data;
-      if (GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data) &&
-          ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= mark) {
-        reached = true;
-        break;
-      }
-      DWORD code = 0;
-      if (updater.WaitEnded(0, &code)) break;
-      Sleep(1);
-    }
-    ASSERT_TRUE(reached) << "the download never reached 90%";
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, updater.pid());
-    ASSERT_NE(process, nullptr);
-    TerminateProcess(process, 9);
-    WaitForSingleObject(process, 30000);
-    CloseHandle(process);
-  }
-  // Under wine the killed process counts as ended a moment before its last
-  // write is done: the size is read once it has stayed the same for a
-  // second.
-  auto partial_size = [&]() -> unsigned long long {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(partial.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  };
-  unsigned long long held = partial_size();
-  DWORD steady_since = GetTickCount();
-  ASSERT_TRUE(WaitFor([&] {
-    unsigned long long now = partial_size();
-    if (now != held) {
-      held = now;
-      steady_since = GetTickCount();
-    }
-    return GetTickCount() - steady_since >= 1000;
-  }, 30000));
-  ASSERT_GT(held, 0u) << "nothing of the download was kept";
+  const unsigned long long held = KillUpdaterWhenHeld(install, partial, kSize / 10 * 9, 120000);
+  ASSERT_GT(held, 0u) << "the download never reached 90%, or nothing of it was kept";
   ASSERT_LT(held, kSize) << "the kill came after the last byte";
   EXPECT_FALSE(Exists(install.Path(L"big.pak")));
 
