@@ -181,7 +181,7 @@ RunRecord UpdateBench::Run(const InstallFolder& client, const RunSettings& setti
     if (settings.at_pause) pause.reset(new ScopedEnv(L"QUENFAR8_TEST_PATCH_PAUSE", flag));
     record.program.reset(new Program(client.exe(), arguments, client.dir()));
   }
-  EXPECT_TRUE(record.program->started());
+  EXPECT_TRUE(record.program->started()) << "CreateProcessW failed with error " << record.program->start_error();
   if (!record.program->started()) return record;
 
   auto find_run_folder = [&] {

@@ -17,6 +17,7 @@ Program::Program(const std::wstring& exe, const std::wstring& arguments, const s
   }
   if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process_)) {
+    start_error_ = GetLastError();
     process_ = PROCESS_INFORMATION{};
   }
 }

@@ -32,6 +32,8 @@ class Program {
 
   bool started() const { return process_.hProcess != nullptr; }
   DWORD pid() const { return process_.dwProcessId; }
+  // Why the start failed (GetLastError of CreateProcessW); 0 once started.
+  DWORD start_error() const { return start_error_; }
 
   // Waits for the end, answering message boxes on the way; a program still
   // running after timeout_ms is ended and reported as timed out.
@@ -42,6 +44,7 @@ class Program {
 
  private:
   PROCESS_INFORMATION process_ = {};
+  DWORD start_error_ = 0;
   std::vector<MessageBoxSeen> boxes_;
   std::vector<HWND> answered_;
   void AnswerBoxes();
