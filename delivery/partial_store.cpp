@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -136,7 +137,7 @@ static uint64_t SoundEntryBytes(const EntryPaths* paths, wchar_t* validator) {
   if (!ReadRecord(paths->record, &record)) return 0;
   if (wcscmp(record.remote_path, paths->remote_path) != 0 || record.size != paths->size) return 0;
   if (have > paths->size) return 0;
-  int64_t age = UtcSecondsNow() - record.since;
+  int64_t age = static_cast<int64_t>(UtcSecondsNow()) - record.since;
   if (age < -86400 || age > kLongestAgeSeconds) return 0;
   CopyText(validator, VALIDATOR_CAPACITY, record.validator);
   return have;

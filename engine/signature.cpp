@@ -130,28 +130,43 @@ int CheckManifestSignature() {
   return 1;
 }
 
-// .quenfar8-update\release.serial in the install folder.
-static void RecordPath(wchar_t* path) {
-  FormatText(path, PATH_CAPACITY, L"%ls\\.quenfar8-update\\release.serial", config.install_dir);
+// A record file of the work folder: .quenfar8-update\<name> in the
+// install folder.
+static void RecordPath(const wchar_t* name, wchar_t* path) {
+  FormatText(path, PATH_CAPACITY, L"%ls\\.quenfar8-update\\%ls", config.install_dir, name);
 }
 
-// The recorded serial; 0 when there is none or it cannot be read as a
-// number.
-static uint64_t RecordedSerial() {
+uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity) {
   wchar_t path[PATH_CAPACITY];
-  RecordPath(path);
+  RecordPath(name, path);
   HANDLE file = OpenForHashing(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  char bytes[32];
-  uint32_t got = 0;
-  int ok = ReadChunk(file, bytes, sizeof bytes, &got);
+  uint32_t total = 0;
+  int ok = 1;
+  // Read until the end, or one byte past capacity: a longer file is no
+  // record this program wrote.
+  while (ok && total < capacity) {
+    uint32_t got = 0;
+    ok = ReadChunk(file, bytes + total, capacity - total, &got);
+    if (!ok || got == 0) break;
+    total += got;
+  }
+  char extra = 0;
+  uint32_t more = 0;
+  if (ok && total == capacity) ok = ReadChunk(file, &extra, 1, &more) && more == 0;
   CloseFile(file);
-  if (!ok || got == 0 || got >= sizeof bytes) return 0;
+  return ok ? total : 0;
+}
+
+uint64_t RecordedNumber(const wchar_t* name) {
+  char bytes[31];
+  uint32_t got = ReadRecordFile(name, bytes, sizeof bytes);
+  if (got == 0) return 0;
   wchar_t text[32];
   for (uint32_t i = 0; i < got; ++i) text[i] = static_cast<unsigned char>(bytes[i]);
   text[got] = L'\0';
-  uint64_t serial = 0;
-  return ParseManifestNumber(text, &serial) ? serial : 0;
+  uint64_t number = 0;
+  return ParseManifestNumber(text, &number) ? number : 0;
 }
 
 int CheckReleaseSerial() {
@@ -160,7 +175,7 @@ int CheckReleaseSerial() {
     ReportStatus(UNSUPPORTED_MANIFEST_MESSAGE);
     return 0;
   }
-  if (serial < RecordedSerial()) {
+  if (serial < RecordedNumber(L"release.serial")) {
     ReportStatus(OLDER_RELEASE_MESSAGE);
     return 0;
   }
@@ -168,26 +183,32 @@ int CheckReleaseSerial() {
   return 1;
 }
 
-void RecordReleaseSerial() {
+void WriteRecordFile(const wchar_t* name, const char* bytes, uint32_t count) {
+  wchar_t made[PATH_CAPACITY];
+  wchar_t record[PATH_CAPACITY];
+  JoinPath(made, config.run_dir, name);
+  RecordPath(name, record);
+  HANDLE file = CreateNewFile(made);
+  if (file == INVALID_HANDLE_VALUE) return;
+  int ok = WriteAll(file, bytes, count) && FlushFile(file);
+  CloseFile(file);
+  if (ok) MoveOverExisting(made, record);
+}
+
+void WriteRecordedNumber(const wchar_t* name, uint64_t value) {
   char digits[32];
   int count = 0;
   // Decimal digits, most significant first, without a line end: the number
   // rule reads them back.
-  uint64_t value = run_serial;
   char reversed[32];
   do {
     reversed[count++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
   for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
+  WriteRecordFile(name, digits, static_cast<uint32_t>(count));
+}
 
-  wchar_t made[PATH_CAPACITY];
-  wchar_t record[PATH_CAPACITY];
-  JoinPath(made, config.run_dir, L"release.serial");
-  RecordPath(record);
-  HANDLE file = CreateNewFile(made);
-  if (file == INVALID_HANDLE_VALUE) return;
-  int ok = WriteAll(file, digits, static_cast<uint32_t>(count)) && FlushFile(file);
-  CloseFile(file);
-  if (ok) MoveOverExisting(made, record);
+void RecordReleaseSerial() {
+  WriteRecordedNumber(L"release.serial", run_serial);
 }

@@ -54,3 +54,18 @@ int CheckReleaseSerial();
 // folder, flushed and renamed over the old record. Silent: the client is
 // current whether or not the record could be written.
 void RecordReleaseSerial();
+
+// The work folder's record files (.quenfar8-update\<name>), shared by the
+// serial and the key records.
+// Reads the whole record into bytes; its size, or 0 when it is missing,
+// unreadable, empty or larger than capacity.
+uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity);
+// The record's number by the manifest's number rule; 0 when there is none
+// or it cannot be read as a number.
+uint64_t RecordedNumber(const wchar_t* name);
+// Writes the record as a new file in the run folder, flushes it and
+// renames it over the old record, so a record is always whole: the old one
+// or the new one. Silent: a record that cannot be written is left as it was.
+void WriteRecordFile(const wchar_t* name, const char* bytes, uint32_t count);
+// WriteRecordFile of a number in decimal digits.
+void WriteRecordedNumber(const wchar_t* name, uint64_t value);

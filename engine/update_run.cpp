@@ -9,6 +9,7 @@
 #include "delivery/resilient_staging.h"
 #include "engine/commit.h"
 #include "engine/file_table.h"
+#include "engine/key_record.h"
 #include "engine/manifest.h"
 #include "engine/plan.h"
 #include "engine/signature.h"
@@ -41,13 +42,19 @@ static int ReadAndPlanEntries(uint64_t* staging_total) {
 
 // Every phase of the run, in order; 0 at the first that fails.
 static int RunPhases() {
+  // With root keys built in, the key record that names the signing key
+  // comes first, from the same source.
+  if (RootedReleases() && !CheckKeyRecord()) return 0;
   // The fetcher reports its own failure; the run adds nothing to it.
   if (!FetchFile(L"manifest.ini", config.manifest_path, 0)) return 0;
-  // With a publisher key built in, nothing in the manifest is read before
-  // its signature holds, and an older release is refused after its header.
+  // With a publisher key or root keys built in, nothing in the manifest is
+  // read before its signature holds (only its key version, to choose what
+  // to say), and an older release is refused after its header.
   if (SignedReleases() && !CheckManifestSignature()) return 0;
+  if (RootedReleases() && !CheckRootedManifest()) return 0;
   if (!ReadManifestHeader()) return 0;
-  if (SignedReleases() && !CheckReleaseSerial()) return 0;
+  int serials = SignedReleases() || RootedReleases();
+  if (serials && !CheckReleaseSerial()) return 0;
   SetProgressRange(entry_count);
   uint64_t staging_total = 0;
   if (!ReadAndPlanEntries(&staging_total)) return 0;
@@ -59,7 +66,8 @@ static int RunPhases() {
   ReportStatus(kApplying);
   if (!CommitFiles()) return 0;
   if (!VerifyInstalled()) return 0;
-  if (SignedReleases()) RecordReleaseSerial();
+  if (serials) RecordReleaseSerial();
+  if (RootedReleases()) RecordKeyState();
   // Only now: a failed run's backups may be all a player has.
   PruneAfterGoodRun();
   ReportStatus(kReady);

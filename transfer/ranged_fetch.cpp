@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/https.h"
 #include "platform/processes.h"
@@ -133,12 +134,6 @@ static AttemptEnd SendGet(const Target* target, const wchar_t* headers, HINTERNE
   return AttemptEnd::kComplete;
 }
 
-int64_t UtcSecondsNow() {
-  SYSTEMTIME now;
-  CurrentUtcTime(&now);
-  return UtcSecondsOf(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
-}
-
 // Reads Retry-After (seconds or a date) into the notes.
 static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
   wchar_t text[64];
@@ -147,7 +142,7 @@ static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
   int64_t date = 0;
   if (!ParseDecimalText(text, &seconds)) {
     if (!ParseHttpDate(text, &date)) return;  // a value not understood asks for nothing
-    int64_t left = date - UtcSecondsNow();
+    int64_t left = date - static_cast<int64_t>(UtcSecondsNow());
     seconds = left > 0 ? static_cast<uint64_t>(left) : 0;
   }
   if (seconds * 1000 > kLongestRetryAfterMs) {

@@ -72,5 +72,3 @@ int FetchSmallResilient(const wchar_t* remote_path, const wchar_t* destination, 
 // Closes the process's one connection; the next request opens a new one.
 void EndFetchConnection();
 
-// The current UTC time as seconds since 1970-01-01.
-int64_t UtcSecondsNow();
