@@ -7,7 +7,9 @@
 #      bucket does not have yet is uploaded, with the blobs' immutable cache
 #      header; a blob already there is never written again;
 #   2. every named blob is checked to be in the bucket with its size;
-#   3. only then is manifest.ini uploaded, with "no-cache".
+#   3. the feed's key record keys.ini, when it has one, is uploaded with
+#      "no-cache", before any manifest may name its key version;
+#   4. only then is manifest.ini uploaded, with "no-cache".
 # With --delete it then removes the blobs below files/ and patches/ of the
 # prefix that the local feed no longer has (after the release tool's
 # prune), but never manifest.ini and never a blob that a manifest live in
@@ -20,8 +22,8 @@
 # aws tool's usual ways (AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY, a
 # profile in ~/.aws, ...). The aws tool is $AWS_CLI when set, else Debian's
 # /usr/bin/aws when present, else the first aws on PATH. Nothing is ever
-# uploaded from the feed folder but the named blobs and manifest.ini (so
-# never a leftover work folder of an interrupted pack).
+# uploaded from the feed folder but the named blobs, keys.ini and
+# manifest.ini (so never a leftover work folder of an interrupted pack).
 # Exit codes: 0 published, 1 refused or failed (the live manifest is then
 # the one before, unless the manifest upload itself was under way), 2 a
 # command line it does not understand.
@@ -200,6 +202,13 @@ while read -r path size; do
 done < "$work/named"
 [ "$missing" -eq 0 ] || fail "$missing named blobs are not in the bucket as the manifest says; manifest.ini not published"
 echo "checked $(wc -l < "$work/named") named blobs in s3://$bucket/$prefix: $uploaded uploaded, $kept already there"
+
+if [ -f "$feed/keys.ini" ]; then
+  "$aws" "${endpoint[@]}" s3 cp --only-show-errors --no-progress \
+    --cache-control "no-cache" --content-type "text/plain; charset=utf-8" \
+    "$feed/keys.ini" "s3://$bucket/${prefix}keys.ini" </dev/null || fail "uploading keys.ini failed; manifest.ini not published"
+  echo "published s3://$bucket/${prefix}keys.ini"
+fi
 
 "$aws" "${endpoint[@]}" s3 cp --only-show-errors --no-progress \
   --cache-control "no-cache" --content-type "text/plain; charset=utf-8" \
