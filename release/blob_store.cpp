@@ -228,10 +228,15 @@ int PublishBlobs(BlobStore* store) {
 }
 
 int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed) {
-  std::wstring target = store.feed + L"\\manifest.ini";
+  return PublishFeedFile(store, L"manifest.ini", current, text, changed);
+}
+
+int PublishFeedFile(const BlobStore& store, const wchar_t* name, const std::string& current, const std::string& text,
+                    int* changed) {
+  std::wstring target = store.feed + L"\\" + name;
   *changed = current != text;
   if (!*changed) return 1;
-  std::wstring made = store.work + L"\\manifest.ini";
+  std::wstring made = store.work + L"\\" + name;
   HANDLE file = CreateNewFile(made.c_str());
   int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
            FlushFile(file);

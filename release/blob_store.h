@@ -78,6 +78,10 @@ int PublishBlobs(BlobStore* store);
 // problem.
 int PublishManifest(const BlobStore& store, const std::string& current, const std::string& text, int* changed);
 
+// PublishManifest for another file directly in the feed folder (keys.ini).
+int PublishFeedFile(const BlobStore& store, const wchar_t* name, const std::string& current, const std::string& text,
+                    int* changed);
+
 // Deletes whatever is left in the work folder, and the folder. After a
 // failed pack (published 0) it also removes the folders that this pack
 // made and that are still empty, so that the feed folder is as it was.

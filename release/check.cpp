@@ -6,19 +6,24 @@
 // folder and apply the patches whose base is at hand.
 #include "release/check.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include <set>
 
 #include "app/config.h"
 #include "engine/file_table.h"
+#include "engine/key_record.h"
 #include "engine/manifest.h"
+#include "engine/release_time.h"
 #include "engine/plan.h"
 #include "engine/signature.h"
 #include "engine/staging.h"
 #include "engine/update_run.h"
 #include "platform/files.h"
+#include "platform/clock.h"
 #include "platform/folders.h"
+#include "platform/ini.h"
 #include "platform/processes.h"
 #include "platform/text.h"
 #include "release/front_end.h"
@@ -27,6 +32,8 @@
 #include "release/blob_store.h"
 #include "release/client_folder.h"
 #include "release/feed_history.h"
+#include "release/feed_keys.h"
+#include "release/manifest_writer.h"
 #include "release/patches.h"
 #include "release/progress.h"
 #include "transfer/digest.h"
@@ -71,6 +78,244 @@ const wchar_t kRemoteRule[] =
     L"breaks the remote path rule (1 to 240 characters of a-z 0-9 - . /, not beginning with '/', no \"..\")";
 const wchar_t kDigestRule[] = L"is not 64 lowercase hexadecimal digits";
 
+// The serial of a signed manifest, as an updater built with a key (or
+// root keys) requires it.
+void CheckSerial() {
+  uint64_t serial = 0;
+  if (ReadManifestNumber(L"release", L"serial", &serial) && serial != 0) {
+    Say(L"manifest.ini: serial %llu", static_cast<unsigned long long>(serial));
+  } else {
+    Problem(L"manifest.ini [release] serial: \"%ls\" is not a number from 1 to 2^40; an updater built with a key "
+            L"says %ls",
+            ReadText(L"release", L"serial", 32).c_str(), Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
+  }
+}
+
+// A time for a message: the written form, or the seconds when past 9999.
+std::wstring TimeText(uint64_t seconds) {
+  std::string text = UtcText(seconds);
+  return text.empty() ? std::to_wstring(seconds) : WideAscii(text);
+}
+
+// A signed document's times against this machine's clock: a problem when
+// it has expired or is signed in the future beyond the updaters' clock
+// tolerance (updaters refuse it), a note when it expires within
+// EXPIRY_WARNING_DAYS. renew says what renews it.
+void JudgeTimes(const wchar_t* what, uint64_t signed_at, uint64_t expires, const wchar_t* renew) {
+  uint64_t now = UtcSecondsNow();
+  std::wstring refused = Quote(EXPIRED_RELEASE_MESSAGE);
+  if (now > expires) {
+    Problem(L"%ls expired at %ls (this machine's clock says %ls); updaters say %ls; %ls", what,
+            TimeText(expires).c_str(), TimeText(now).c_str(), refused.c_str(), renew);
+  } else if (signed_at > now + CLOCK_TOLERANCE_SECONDS) {
+    Problem(L"%ls is signed at %ls, in the future (this machine's clock says %ls): the signing machine's clock is "
+            L"ahead; updaters say %ls",
+            what, TimeText(signed_at).c_str(), TimeText(now).c_str(), refused.c_str());
+  } else if (expires - now < EXPIRY_WARNING_DAYS * 86400ULL) {
+    Note(L"%ls expires at %ls, in %.1f days: updaters refuse it from then on (%ls); %ls", what,
+         TimeText(expires).c_str(), static_cast<double>(expires - now) / 86400.0, refused.c_str(), renew);
+  }
+}
+
+// [keys] of a record that a root signed but that breaks a rule: each rule
+// broken, read as the updater reads it.
+void ExplainUnsupportedRecord(const std::wstring& path, const std::wstring& refused) {
+  auto text = [&](const wchar_t* key) {
+    wchar_t value[160];
+    ReadIniText(path.c_str(), L"keys", key, value, 160);
+    return std::wstring(value);
+  };
+  int before = ProblemCount();
+  if (text(L"format") != L"1") {
+    Problem(L"keys.ini [keys] format: \"%ls\" is not 1; updaters say %ls", text(L"format").c_str(), refused.c_str());
+  }
+  uint64_t version = 0;
+  if (!ParseManifestNumber(text(L"version").c_str(), &version) || version == 0) {
+    Problem(L"keys.ini [keys] version: \"%ls\" is not a number from 1 to 2^40; updaters say %ls",
+            text(L"version").c_str(), refused.c_str());
+  }
+  std::string key;
+  for (wchar_t c : text(L"signing_key")) key += c < 128 ? char(c) : '?';
+  unsigned char decoded[64];
+  if (!DecodePublicKey(key.c_str(), decoded)) {
+    Problem(L"keys.ini [keys] signing_key: not 128 lowercase hexadecimal digits; updaters say %ls", refused.c_str());
+  }
+  uint64_t signed_at = 0, expires = 0;
+  int times = 1;
+  for (const wchar_t* name : {L"signed", L"expires"}) {
+    uint64_t* value = name[0] == L's' ? &signed_at : &expires;
+    if (!ParseUtcTime(text(name).c_str(), value)) {
+      Problem(L"keys.ini [keys] %ls: \"%ls\" is no time of the form YYYY-MM-DDTHH:MM:SSZ; updaters say %ls", name,
+              text(name).c_str(), refused.c_str());
+      times = 0;
+    }
+  }
+  if (times && signed_at > expires) {
+    Problem(L"keys.ini [keys]: signed (%ls) is after expires (%ls); updaters say %ls", text(L"signed").c_str(),
+            text(L"expires").c_str(), refused.c_str());
+  }
+  if (ProblemCount() == before) Problem(L"keys.ini [keys]: updaters refuse it and say %ls", refused.c_str());
+}
+
+// The manifest's key fields that break their rules, each named.
+void ExplainManifestKeyFields() {
+  std::wstring refused = Quote(UNSUPPORTED_MANIFEST_MESSAGE);
+  int before = ProblemCount();
+  uint64_t version = 0;
+  if (!ReadManifestNumber(L"release", L"key_version", &version) || version == 0) {
+    Problem(L"manifest.ini [release] key_version: \"%ls\" is not a number from 1 to 2^40; updaters built with "
+            L"root keys say %ls",
+            ReadText(L"release", L"key_version", 32).c_str(), refused.c_str());
+  }
+  uint64_t signed_at = 0, expires = 0;
+  int times = 1;
+  for (const wchar_t* name : {L"signed", L"expires"}) {
+    uint64_t* value = name[0] == L's' ? &signed_at : &expires;
+    std::wstring text = ReadText(L"release", name, 32);
+    if (!ParseUtcTime(text.c_str(), value)) {
+      Problem(L"manifest.ini [release] %ls: \"%ls\" is no time of the form YYYY-MM-DDTHH:MM:SSZ; updaters built "
+              L"with root keys say %ls",
+              name, text.c_str(), refused.c_str());
+      times = 0;
+    }
+  }
+  if (times && signed_at > expires) {
+    Problem(L"manifest.ini [release]: signed is after expires; updaters built with root keys say %ls", refused.c_str());
+  }
+  if (ProblemCount() == before) Problem(L"manifest.ini [release]: updaters built with root keys refuse it and say %ls",
+                                        refused.c_str());
+}
+
+// A key version the manifest names that is not the record's: a
+// publication in progress (higher) or a retired key (lower).
+void KeyVersionProblem(uint64_t named, uint64_t record) {
+  if (named > record) {
+    Problem(L"manifest.ini names key version %llu, but keys.ini holds version %llu: upload keys.ini before the "
+            L"manifest that names its version; updaters say %ls",
+            static_cast<unsigned long long>(named), static_cast<unsigned long long>(record),
+            Quote(KEY_UPDATING_MESSAGE).c_str());
+  } else {
+    Problem(L"manifest.ini names key version %llu, retired by keys.ini's version %llu: sign it again with the "
+            L"record's key (resign); updaters say %ls",
+            static_cast<unsigned long long>(named), static_cast<unsigned long long>(record),
+            Quote(REVOKED_KEY_MESSAGE).c_str());
+  }
+}
+
+// The manifest as an updater built with root keys judges it once the
+// record holds: signed by the record's key, naming its version, in date.
+void CheckRootedManifest(const std::wstring& manifest, const KeyRecord& record) {
+  uint64_t named = 0;
+  SignatureFault fault = CheckSignedFile(manifest.c_str(), record.signing_key);
+  if (fault != SignatureFault::None) {
+    // As the updater does: the unverified key version only chooses what
+    // to say.
+    if (ReadManifestNumber(L"release", L"key_version", &named) && named != record.version) {
+      KeyVersionProblem(named, record.version);
+    } else if (fault == SignatureFault::Unreadable) {
+      Problem(L"manifest.ini: cannot be read");
+    } else {
+      Problem(L"manifest.ini: %ls; updaters built with these root keys say %ls",
+              fault == SignatureFault::NoLine
+                  ? L"its last line is no signature line (\";signature=\", 128 lowercase hexadecimal digits, CR LF, "
+                    L"nothing after it)"
+                  : L"the signature does not verify with the record's signing key over these bytes (another key "
+                    L"signed it, or the manifest changed after signing)",
+              Quote(BAD_SIGNATURE_MESSAGE).c_str());
+    }
+    return;
+  }
+  Say(L"manifest.ini: signed by the record's signing key");
+  uint64_t signed_at = 0, expires = 0;
+  if (!ReadManifestKeyFields(&named, &signed_at, &expires)) {
+    ExplainManifestKeyFields();
+    return;
+  }
+  if (named != record.version) {
+    KeyVersionProblem(named, record.version);
+    return;
+  }
+  Say(L"manifest.ini: key version %llu, signed %ls, expires %ls", static_cast<unsigned long long>(named),
+      TimeText(signed_at).c_str(), TimeText(expires).c_str());
+  JudgeTimes(L"manifest.ini", signed_at, expires, L"resign gives it a new expiry");
+  CheckSerial();
+}
+
+// keys.ini and then the manifest, as an updater built with these root keys
+// (and no recorded roots: a fresh install) judges them.
+void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string>& root_keys) {
+  RootSet roots;
+  roots.count = 0;
+  for (const std::string& key : root_keys) DecodePublicKey(key.c_str(), roots.keys[roots.count++]);
+  std::wstring path = work_folder + L"\\keys.ini";
+  std::wstring refused = Quote(KEY_RECORD_MESSAGE);
+  ClearReported();
+  if (!FetchFile(L"keys.ini", path.c_str(), 0)) {
+    Problem(L"keys.ini: the updater cannot fetch it and says %ls", QuotedReport().c_str());
+    Note(L"the manifest's signature cannot be judged without the key record");
+    return;
+  }
+  KeyRecord record;
+  KeyRecordFault fault = VerifyKeyRecord(path.c_str(), &roots, &record);
+  switch (fault) {
+    case KeyRecordFault::None:
+      break;
+    case KeyRecordFault::Unreadable:
+      Problem(L"keys.ini: cannot be read, or is larger than %u bytes; updaters say %ls", KEY_RECORD_LARGEST_BYTES,
+              refused.c_str());
+      break;
+    case KeyRecordFault::NoLine:
+      Problem(L"keys.ini: its last line is no signature line (\";signature=\", 128 lowercase hexadecimal digits, CR "
+              L"LF, nothing after it); updaters say %ls",
+              refused.c_str());
+      break;
+    case KeyRecordFault::NotTrusted:
+      Problem(L"keys.ini: no root key given (nor one its rotations hand over to) signed these bytes: another key "
+              L"signed it, or it changed after signing; updaters built with these root keys say %ls",
+              refused.c_str());
+      break;
+    case KeyRecordFault::Unsupported:
+      ExplainUnsupportedRecord(path, refused);
+      break;
+  }
+  if (fault != KeyRecordFault::None) {
+    Note(L"the manifest's signature cannot be judged without a valid key record");
+    return;
+  }
+  Say(L"keys.ini: signed by a root key; key version %llu, signing key %ls, expires %ls",
+      static_cast<unsigned long long>(record.version), WideAscii(KeyHex(record.signing_key)).c_str(),
+      TimeText(record.expires).c_str());
+  for (uint32_t i = 0; i < record.roots.count; ++i) {
+    int given = 0;
+    for (uint32_t j = 0; j < roots.count; ++j) given = given || memcmp(roots.keys[j], record.roots.keys[i], 64) == 0;
+    if (!given) {
+      Say(L"keys.ini: its root rotations hand over to %ls; updaters that read it trust that root from then on",
+          WideAscii(KeyHex(record.roots.keys[i])).c_str());
+    }
+  }
+  JudgeTimes(L"keys.ini", record.signed_at, record.expires,
+             L"the keys command with the root key writes it again (the same --version and signing key renew it)");
+  CheckRootedManifest(manifest, record);
+}
+
+// Without root keys given: a note when the feed has a key record, which
+// only root keys can judge.
+void NoteKeyRecord(const CheckOptions& options) {
+  int present = 0;
+  if (options.over_https) {
+    std::wstring path = work_folder + L"\\keys-probe.ini";
+    ClearReported();
+    present = FetchFile(L"keys.ini", path.c_str(), 0);
+    ClearReported();
+  } else {
+    present = IsRegularFile((options.feed + L"\\keys.ini").c_str());
+  }
+  if (present) {
+    Note(L"keys.ini: the feed has a key record; give --root-key <root public key> to check it and the manifest as "
+         L"an updater built with root keys does");
+  }
+}
+
 // The signature line and the serial, as an updater built with the key
 // judges them; without a key, only whether the manifest looks signed.
 void CheckSignature(const std::wstring& manifest, const std::string& public_key) {
@@ -102,14 +347,7 @@ void CheckSignature(const std::wstring& manifest, const std::string& public_key)
       Problem(L"manifest.ini: cannot be read");
       break;
   }
-  uint64_t serial = 0;
-  if (ReadManifestNumber(L"release", L"serial", &serial) && serial != 0) {
-    Say(L"manifest.ini: serial %llu", static_cast<unsigned long long>(serial));
-  } else {
-    Problem(L"manifest.ini [release] serial: \"%ls\" is not a number from 1 to 2^40; an updater built with a key "
-            L"says %ls",
-            ReadText(L"release", L"serial", 32).c_str(), Quote(UNSUPPORTED_MANIFEST_MESSAGE).c_str());
-  }
+  CheckSerial();
 }
 
 // [release]: format, count and launch, each judged on its own. Returns the
@@ -556,7 +794,12 @@ int CheckFeed(const CheckOptions& options) {
     return 1;
   }
   CopyInto(config.manifest_path, manifest.c_str());
-  CheckSignature(manifest, options.public_key);
+  if (!options.root_keys.empty()) {
+    CheckRootedFeed(manifest, options.root_keys);
+  } else {
+    CheckSignature(manifest, options.public_key);
+    NoteKeyRecord(options);
+  }
   int count = CheckHeader();
   std::vector<Row> rows(count);
   int launch_listed = 0;

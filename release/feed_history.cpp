@@ -1,6 +1,7 @@
 // The feed's release history and the releases it records.
 #include "release/feed_history.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include "app/config.h"
@@ -80,6 +81,10 @@ int ReadRelease(const std::wstring& path, ReleaseRecord* release, std::wstring* 
   ReadManifestText(L"release", L"version", version, 128);
   release->version = version;
   if (!ReadManifestNumber(L"release", L"serial", &release->serial)) release->serial = 0;
+  if (!ReadManifestNumber(L"release", L"key_version", &release->key_version)) release->key_version = 0;
+  wchar_t expires[32];
+  ReadManifestText(L"release", L"expires", expires, 32);
+  release->expires = expires;
   for (int32_t n = 0; n < entry_count; ++n) {
     wchar_t full[REMOTE_CAPACITY];
     uint32_t patch_count = 0;
@@ -112,6 +117,32 @@ int ReadRelease(const std::wstring& path, ReleaseRecord* release, std::wstring* 
     release->patches.push_back(patches);
   }
   return 1;
+}
+
+// The manifest text without its signature line and without the lines of
+// [release] that a new signature renews.
+static std::string ReleaseContent(const std::string& text) {
+  std::string body = UnsignedPart(text), out;
+  static const char* const kRenewed[] = {"serial=", "key_version=", "signed=", "expires="};
+  int in_release = 0;
+  size_t at = 0;
+  while (at < body.size()) {
+    size_t end = body.find('\n', at);
+    end = end == std::string::npos ? body.size() : end + 1;
+    std::string line = body.substr(at, end - at);
+    at = end;
+    if (!line.empty() && line[0] == '[') in_release = line.compare(0, 10, "[release]\r") == 0;
+    int renewed = 0;
+    for (const char* key : kRenewed) {
+      if (in_release && line.compare(0, strlen(key), key) == 0) renewed = 1;
+    }
+    if (!renewed) out += line;
+  }
+  return out;
+}
+
+int SameRelease(const std::string& a, const std::string& b) {
+  return a == b || ReleaseContent(a) == ReleaseContent(b);
 }
 
 std::wstring HistoryFolder(const std::wstring& feed) {

@@ -33,6 +33,8 @@ struct ReleaseRecord {
   std::string text;                            // the manifest's bytes
   std::wstring version;                        // "version", empty for none
   uint64_t serial = 0;                         // "serial", 0 for none
+  uint64_t key_version = 0;                    // "key_version", 0 for none (a feed without a key record)
+  std::wstring expires;                        // "expires" as written, empty for none
   int is_signed = 0;                           // it ends with a signature line
   std::vector<ClientFile> files;               // name, sha256 and size of every file, in manifest order
   std::vector<std::vector<MadePatch>> patches; // each file's patches, in manifest order
@@ -43,6 +45,11 @@ struct ReleaseRecord {
 // Reads the manifest at path. 0 when it cannot be read or a player's
 // updater would refuse it; *why then says why (nothing is printed).
 int ReadRelease(const std::wstring& path, ReleaseRecord* release, std::wstring* why);
+
+// 1 when two manifests publish the same release: equal but for the serial,
+// the key fields (key_version, signed, expires) and the signature line,
+// which resign renews without a new history entry.
+int SameRelease(const std::string& a, const std::string& b);
 
 // The history\ folder of a feed, and the path of entry n in it.
 std::wstring HistoryFolder(const std::wstring& feed);

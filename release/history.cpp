@@ -2,6 +2,8 @@
 // before is kept, for the new bytes.
 #include "release/history_commands.h"
 
+#include <wchar.h>
+
 #include <set>
 
 #include "platform/text.h"
@@ -17,6 +19,15 @@ int ShowHistory(const std::wstring& feed) {
   uint32_t live_entry = 0;
   for (uint32_t n = count; n >= 1 && live_entry == 0 && !live.empty(); --n) {
     if (ReadSmallFile(HistoryEntryPath(feed, n)) == live) live_entry = n;
+  }
+  // resign renews a live manifest's serial, times and signature without a
+  // new entry: the newest entry of the same release is then the live one.
+  int resigned = 0;
+  for (uint32_t n = count; n >= 1 && live_entry == 0 && !live.empty(); --n) {
+    if (SameRelease(ReadSmallFile(HistoryEntryPath(feed, n)), live)) {
+      live_entry = n;
+      resigned = 1;
+    }
   }
   Say(L"history of %ls: %u entries", feed.c_str(), count);
   std::set<std::wstring> before;  // remote paths of the entry before
@@ -35,8 +46,15 @@ int ShowHistory(const std::wstring& feed) {
       if (before.count(blob.remote) == 0) fresh += blob.size;
     }
     before.swap(names);
-    wchar_t serial[48] = L"";
+    wchar_t serial[160] = L"";
     if (release.serial != 0) FormatInto(serial, L", serial %llu", static_cast<unsigned long long>(release.serial));
+    if (release.key_version != 0) {
+      wchar_t keys[112];
+      FormatInto(keys, L", key version %llu, expires %ls", static_cast<unsigned long long>(release.key_version),
+                 release.expires.c_str());
+      size_t used = wcslen(serial);
+      CopyText(serial + used, 160 - used, keys);
+    }
     std::vector<std::wstring> missing;
     wchar_t pruned[64] = L"";
     if (!HasAllBlobs(feed, release, 0, &missing)) {
@@ -46,7 +64,7 @@ int ShowHistory(const std::wstring& feed) {
         release.version.empty() ? L"(none)" : release.version.c_str(), serial,
         static_cast<unsigned>(release.files.size()), Bytes(release.bytes).c_str(),
         static_cast<unsigned long long>(release.bytes), Bytes(fresh).c_str(), static_cast<unsigned long long>(fresh),
-        pruned, n == live_entry ? L", live" : L"");
+        pruned, n != live_entry ? L"" : resigned ? L", live (signed again by resign)" : L", live");
   }
   if (live.empty()) {
     Note(L"%ls\\manifest.ini: missing; no release is live", feed.c_str());

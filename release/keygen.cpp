@@ -35,6 +35,7 @@ int Keygen(const std::wstring& key_file) {
   // advice goes to the error stream.
   Say(L"%ls", PublicKeyHex(pair.public_key).c_str());
   UsageError(L"private key written to %ls; keep it on the machine that signs releases only", key_file.c_str());
-  UsageError(L"build the updater with -DRELEASE_PUBLIC_KEY=<the 128 digits above>");
+  UsageError(L"build the updater with -DRELEASE_PUBLIC_KEY=<the 128 digits above>, or use it as a root key "
+             L"(-DRELEASE_ROOT_KEYS, kept offline) or as a signing key named by the keys command");
   return 0;
 }

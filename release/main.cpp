@@ -1,7 +1,8 @@
 // Quenfar8Release.exe: the publishers' tool. It packs a client folder into a
 // feed, checks a feed the way a player's updater reads it, makes the key
-// pair that signs releases, and lists, rolls back and prunes a feed's
-// release history.
+// pairs that sign releases, writes a feed's key record and signs its live
+// manifest again with a fresh expiry, and lists, rolls back and prunes a
+// feed's release history.
 //
 // Exit codes: 0 success, 1 refused input or problems found, 2 a command
 // line it does not understand.
@@ -10,6 +11,7 @@
 #include "platform/dll_search.h"
 #include "release/check.h"
 #include "release/history_commands.h"
+#include "release/key_commands.h"
 #include "release/keygen.h"
 #include "release/options.h"
 #include "release/output.h"
@@ -52,6 +54,16 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring key_file;
     if (!ParseKeygenOptions(argc - 2, argv + 2, &key_file)) return 2;
     return Keygen(key_file);
+  }
+  if (wcscmp(command, L"keys") == 0) {
+    KeysOptions options;
+    if (!ParseKeysOptions(argc - 2, argv + 2, &options)) return 2;
+    return WriteKeys(options);
+  }
+  if (wcscmp(command, L"resign") == 0) {
+    ResignOptions options;
+    if (!ParseResignOptions(argc - 2, argv + 2, &options)) return 2;
+    return Resign(options);
   }
   if (wcscmp(command, L"history") == 0) {
     std::wstring feed;

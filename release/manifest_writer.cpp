@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "engine/manifest.h"
+#include "engine/release_time.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
 
@@ -28,14 +29,26 @@ static std::string Number(unsigned long long value) {
   return text;
 }
 
+std::string UtcText(uint64_t seconds) {
+  wchar_t text[UTC_TIME_CHARACTERS + 1];
+  // Times come from the clock or from a parsed time: never past 9999.
+  if (!FormatUtcTime(seconds, text, UTC_TIME_CHARACTERS + 1)) return "";
+  return Ascii(text);
+}
+
 std::string ManifestText(const std::vector<ClientFile>& files, const std::vector<std::vector<MadePatch>>& patches,
-                         const std::wstring& version, uint64_t serial) {
+                         const std::wstring& version, uint64_t serial, const ManifestKeyFields& keys) {
   std::string out = "[release]\r\n";
   Line(&out, "format", "1");
   Line(&out, "count", Number(files.size()));
   Line(&out, "launch", Ascii(LAUNCH_EXECUTABLE));
   if (!version.empty()) Line(&out, "version", Ascii(version));
   if (serial != 0) Line(&out, "serial", Number(serial));
+  if (keys.key_version != 0) {
+    Line(&out, "key_version", Number(keys.key_version));
+    Line(&out, "signed", UtcText(keys.signed_at));
+    Line(&out, "expires", UtcText(keys.expires));
+  }
   for (size_t n = 0; n < files.size(); ++n) {
     const ClientFile& file = files[n];
     out += "\r\n[file." + Number(n) + "]\r\n";

@@ -20,6 +20,7 @@
 #include "release/blob_store.h"
 #include "release/client_folder.h"
 #include "release/feed_history.h"
+#include "release/feed_keys.h"
 #include "release/key_file.h"
 #include "release/manifest_writer.h"
 #include "release/output.h"
@@ -48,17 +49,22 @@ struct CurrentFeed {
   std::string text;                      // manifest.ini as it is, empty for none
   std::map<std::wstring, Listed> files;  // its files by name, case folded
   uint64_t serial = 0;                   // its serial, 0 for none
+  ManifestKeyFields key_fields;          // its key fields, as far as they can be read
+  FeedKeys keys;                         // the feed's key record (keys.ini), when it has one
+  int keys_read = 1;                     // 0 when keys.ini is there but cannot be read (reported)
 };
 
 // Reads the current manifest of the feed, when there is one, with the
 // updater's own reader.
 CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
   CurrentFeed current;
+  current.keys_read = ReadFeedKeys(feed, &current.keys);
   std::wstring path = feed + L"\\manifest.ini";
   if (!IsRegularFile(path.c_str())) return current;
   current.text = ReadSmallFile(path);
   CopyInto(config.manifest_path, path.c_str());
   if (!ReadManifestNumber(L"release", L"serial", &current.serial)) current.serial = 0;
+  current.key_fields = LoadedKeyFields();
   uint64_t count = 0;
   if (!ReadManifestNumber(L"release", L"count", &count) || count > MAX_FILES) return current;
   for (uint64_t n = 0; n < count; ++n) {
@@ -74,7 +80,17 @@ CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
 
 // Every input that can be judged before anything is written.
 int CheckInputs(const PackOptions& options, const CurrentFeed& current, std::vector<ClientFile>* files, KeyPair* pair) {
-  int ok = ListClientFolder(options.client, files);
+  int ok = ListClientFolder(options.client, files) && current.keys_read;
+  if (current.keys.present && options.sign_key.empty()) {
+    Problem(L"the feed has a key record (keys.ini): updaters built with root keys take only a manifest signed with "
+            L"its signing key; give --sign <signing key file>");
+    ok = 0;
+  }
+  if (!current.keys.present && (options.expiry.days != 0 || options.expiry.at_given)) {
+    Problem(L"--expires and --expires-at: only a feed with a key record (keys.ini) carries an expiry; write one with "
+            L"the keys command first");
+    ok = 0;
+  }
   if (!options.sign_key.empty()) {
     // A key in the feed folder would be published with the next upload,
     // and one in the client folder as a file of the release.
@@ -83,6 +99,8 @@ int CheckInputs(const PackOptions& options, const CurrentFeed& current, std::vec
               options.sign_key.c_str(), IsWithin(options.sign_key, options.feed) ? L"feed" : L"client");
       ok = 0;
     } else if (!ReadKeyFile(options.sign_key, pair)) {
+      ok = 0;
+    } else if (!IsRecordSigningKey(current.keys, *pair)) {
       ok = 0;
     }
     if (options.serial != 0 && options.serial < current.serial) {
@@ -161,8 +179,11 @@ int NothingChanged(const std::vector<ClientFile>& files, const std::vector<uint6
 
 // The manifest to publish. A signed one keeps the feed's serial when its
 // content is the same as the current manifest's and that one is signed by
-// this key (so packing again changes nothing); otherwise it takes the
-// serial asked for, or one more than the feed's. Empty after a problem.
+// this key (so packing again changes nothing; on a feed with a key record
+// the current manifest must also name the record's version, and keeps its
+// times); otherwise it takes the serial asked for, or one more than the
+// feed's, and on a feed with a key record new key fields. Empty after a
+// problem.
 std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& current, const KeyPair& pair,
                               const std::vector<ClientFile>& files, const std::vector<std::vector<MadePatch>>& patches,
                               uint64_t* serial) {
@@ -174,10 +195,18 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
     return ManifestText(files, patches, options.version, 0);
   }
   uint64_t kept = options.serial != 0 ? options.serial : current.serial;
+  ManifestKeyFields kept_fields;
+  if (current.keys.present) kept_fields = current.key_fields;
+  int names_record = !current.keys.present || current.key_fields.key_version == current.keys.version;
   if (kept != 0 && kept == current.serial) {
-    if (UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept) &&
+    if (names_record && UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept, kept_fields) &&
         CheckSignedFile((options.feed + L"\\manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
       *serial = kept;
+      if (options.expiry.days != 0 || options.expiry.at_given) {
+        Note(L"the release is the one published: manifest.ini is kept with its expiry, %ls; resign gives it a new "
+             L"one",
+             WideAscii(UtcText(current.key_fields.expires)).c_str());
+      }
       return current.text;
     }
     // Updaters take an equal serial as the same release: two different
@@ -193,7 +222,9 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
     Problem(L"the feed's serial is at its largest, 2^40; updaters refuse a higher one");
     return "";
   }
-  return SignedManifest(ManifestText(files, patches, options.version, *serial), pair);
+  ManifestKeyFields fields;
+  if (!NewKeyFields(current.keys, options.expiry, &fields)) return "";
+  return SignedManifest(ManifestText(files, patches, options.version, *serial, fields), pair);
 }
 
 // Keeps the feed's release history: text, the manifest about to be
@@ -309,8 +340,15 @@ int Pack(const PackOptions& options) {
     Say(L"the release was not published: manifest.ini is unchanged");
     return 1;
   }
-  wchar_t signed_as[64] = L"";
-  if (serial != 0) FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
+  wchar_t signed_as[128] = L"";
+  if (serial != 0 && current.keys.present) {
+    CopyInto(config.manifest_path, (options.feed + L"\\manifest.ini").c_str());
+    ManifestKeyFields fields = LoadedKeyFields();
+    FormatInto(signed_as, L", signed, serial %llu, key version %llu, expires %ls", static_cast<unsigned long long>(serial),
+               static_cast<unsigned long long>(fields.key_version), WideAscii(UtcText(fields.expires)).c_str());
+  } else if (serial != 0) {
+    FormatInto(signed_as, L", signed, serial %llu", static_cast<unsigned long long>(serial));
+  }
   wchar_t recorded[64] = L"";
   if (entry != 0) FormatInto(recorded, L", history entry %u", entry);
   Say(L"%ls: %u new blobs, manifest.ini %ls%ls%ls", options.feed.c_str(), static_cast<unsigned>(new_blobs),

@@ -48,7 +48,8 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
     return 0;
   }
   std::string live = ReadSmallFile(options.feed + L"\\manifest.ini");
-  if (live.empty() || live != ReadSmallFile(HistoryEntryPath(options.feed, *count))) {
+  // A manifest that resign signed again is its entry's release still.
+  if (live.empty() || !SameRelease(live, ReadSmallFile(HistoryEntryPath(options.feed, *count)))) {
     Problem(L"manifest.ini is not the newest history entry (%u): it was changed by hand, or a pack or rollback "
             L"stopped before it published; publish with pack or rollback first",
             *count);

@@ -8,11 +8,13 @@
 
 #include <string.h>
 
+#include "app/config.h"
 #include "engine/manifest.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/client_folder.h"
 #include "release/feed_history.h"
+#include "release/feed_keys.h"
 #include "release/key_file.h"
 #include "release/manifest_writer.h"
 #include "release/output.h"
@@ -30,29 +32,37 @@ int IsWithin(const std::wstring& path, const std::wstring& folder) {
 // The manifest that makes entry live again on a signed feed: its files and
 // patches under a serial above the live one, signed with the key; that
 // serial goes to *signed_serial. Empty after a problem.
-std::string SignedAgain(const RollbackOptions& options, const ReleaseRecord& entry, uint64_t live_serial,
-                        uint64_t* signed_serial) {
+std::string SignedAgain(const RollbackOptions& options, const FeedKeys& keys, const ReleaseRecord& entry,
+                        uint64_t live_serial, uint64_t* signed_serial) {
   if (IsWithin(options.sign_key, options.feed)) {
     Problem(L"%ls: the private key lies inside the feed folder; keep it where nothing is published",
             options.sign_key.c_str());
     return "";
   }
+  // The entry's own key fields, read before the key file is: only a text
+  // that pack's form gives back exactly can be written again unchanged.
+  CopyInto(config.manifest_path, HistoryEntryPath(options.feed, options.to).c_str());
+  ManifestKeyFields entry_fields = LoadedKeyFields();
   KeyPair pair;
   if (!ReadKeyFile(options.sign_key, &pair)) return "";
   uint64_t serial = options.serial != 0 ? options.serial : live_serial + 1;
   std::string text;
-  if (serial <= live_serial) {
+  ManifestKeyFields fields;
+  if (!IsRecordSigningKey(keys, pair)) {
+    // reported
+  } else if (serial <= live_serial) {
     Problem(L"--serial %llu: the live release has serial %llu; updaters go only forward, so the release gone back "
             L"to needs a higher one",
             static_cast<unsigned long long>(serial), static_cast<unsigned long long>(live_serial));
   } else if (serial > MANIFEST_LARGEST_NUMBER) {
     Problem(L"the feed's serial is at its largest, 2^40; updaters refuse a higher one");
-  } else if (ManifestText(entry.files, entry.patches, entry.version, entry.serial) != UnsignedPart(entry.text)) {
+  } else if (ManifestText(entry.files, entry.patches, entry.version, entry.serial, entry_fields) !=
+             UnsignedPart(entry.text)) {
     // Only a manifest in pack's own form can be written again with another
     // serial and nothing else changed.
     Problem(L"the entry is not in the form pack writes; it cannot be signed again unchanged");
-  } else {
-    text = SignedManifest(ManifestText(entry.files, entry.patches, entry.version, serial), pair);
+  } else if (NewKeyFields(keys, options.expiry, &fields)) {
+    text = SignedManifest(ManifestText(entry.files, entry.patches, entry.version, serial, fields), pair);
     *signed_serial = serial;
   }
   memset(pair.private_key, 0, sizeof pair.private_key);
@@ -84,6 +94,17 @@ OlderClient ClientsOfLive(const ReleaseRecord& live, const ReleaseRecord& entry,
 
 int Rollback(const RollbackOptions& options) {
   uint32_t count = 0;
+  FeedKeys keys;
+  if (!ReadFeedKeys(options.feed, &keys)) {
+    Say(L"nothing was written");
+    return 1;
+  }
+  if (!keys.present && (options.expiry.days != 0 || options.expiry.at_given)) {
+    Problem(L"--expires and --expires-at: only a feed with a key record (keys.ini) carries an expiry; write one with "
+            L"the keys command first");
+    Say(L"nothing was written");
+    return 1;
+  }
   if (!CountHistory(options.feed, &count)) {
     Say(L"nothing was written");
     return 1;
@@ -141,7 +162,10 @@ int Rollback(const RollbackOptions& options) {
     // entry once more (which prune requires), and nothing else changes.
     text = live.text;
   } else if (!options.sign_key.empty()) {
-    text = SignedAgain(options, entry, live_serial, &serial);
+    text = SignedAgain(options, keys, entry, live_serial, &serial);
+  } else if (keys.present) {
+    Problem(L"the feed has a key record (keys.ini): give --sign <signing key file>, and the release gone back to is "
+            L"signed again under a higher serial with the record's key version");
   } else if (signed_feed) {
     Problem(L"the feed is signed: give --sign <private key file>, and the release gone back to is signed "
             L"again under a higher serial (updaters never go back in serial)");
