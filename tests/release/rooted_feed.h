@@ -104,9 +104,11 @@ inline std::string TimeFromNow(int64_t offset) {
   return Utf8(text);
 }
 
-// A root handing over to another: from signs the rotation statement.
+// A root handing over to another: from signs the rotation statement
+// (unless another signer is named, as a forger would).
 struct Rotation {
   std::wstring from, to;  // key files
+  std::wstring signer = L"";
 };
 
 // A key record as a publisher writes it.
@@ -128,7 +130,8 @@ inline std::string RecordText(const RecordSpec& spec) {
     std::string from = PublicHex(rotation.from), to = PublicHex(rotation.to);
     std::string statement = "quenfar8 root rotation\n" + from + "\n" + to + "\n";
     body += "\r\n[rotation." + std::to_string(++n) + "]\r\nfrom=" + from + "\r\nto=" + to +
-            "\r\nsignature=" + OpenSslSignature(statement, rotation.from) + "\r\n";
+            "\r\nsignature=" +
+            OpenSslSignature(statement, rotation.signer.empty() ? rotation.from : rotation.signer) + "\r\n";
   }
   return body + SignatureLine(body, spec.root);
 }
@@ -159,6 +162,7 @@ struct RootedFeed {
   std::string unsigned_manifest;
 
   RootedFeed(const std::wstring& root, const SampleReleases& releases) {
+    MakeFolder(root);
     folder = Join(root, L"feed");
     std::wstring c11 = Join(root, L"1.1");
     WriteClient(c11, releases.v11);

@@ -223,10 +223,10 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
   ExpectUpdated(late, feed.folder, releases, "a new root's record with the hand-over");
   EXPECT_EQ(late.Recorded(L"root.keys"), client.Recorded(L"root.keys"));
   // A hand-over that root 1 did not sign gives no trust.
-  v4.rotations = {{new_root, new_root}};
+  v4.rotations = {{RootKey1(), new_root, new_root}};
   feed.Publish(RecordText(v4), manifest4);
   RootedClient forged(Join(root, L"install-forged"), releases.v10);
-  ExpectRefused(forged, feed.folder, kKeyRecord, "a hand-over signed by the new root itself");
+  ExpectRefused(forged, feed.folder, kKeyRecord, "a hand-over from root 1 signed by the new root");
 }
 
 TEST(RootedRelease, AManifestOfANewerKeyFetchesTheRecordOnceMore) {
@@ -256,12 +256,13 @@ TEST(RootedRelease, AManifestOfANewerKeyFetchesTheRecordOnceMore) {
 
   RootedClient client(client_root, releases.v10);
   client.install.WriteFeed(server.Url(name));
+  StampedTree before = client.Files();
   InstallFolder::Result result = client.install.Update(L"/quiet");
   EXPECT_EQ(result.outcome.exit_code, 1u);
   EXPECT_EQ(result.log, std::vector<std::string>{kUpdating});
   EXPECT_EQ(server.Gets("/" + name + "/keys.ini").size(), 2u) << "the record is fetched once more, and only once";
   EXPECT_EQ(server.Gets("/" + name + "/manifest.ini").size(), 1u);
-  EXPECT_TRUE(client.Files() == client.before);
+  EXPECT_TRUE(client.Files() == before);
 }
 
 }  // namespace
