@@ -8,8 +8,9 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/processes.h"
+#include "platform/win/start_up.h"
 #include "platform/text.h"
-#include "platform/window.h"
+#include "platform/win/window.h"
 #include "transfer/digest.h"
 #include "transfer/fetch.h"
 

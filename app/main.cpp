@@ -6,6 +6,7 @@
 #include "app/work_area.h"
 #include "platform/dll_search.h"
 #include "platform/processes.h"
+#include "platform/win/start_up.h"
 
 #ifndef UPDATER_DEFAULT_DLL_SEARCH
 // LoadSystemDllsOnly's result, taken by the process's first constructor.

@@ -1,5 +1,5 @@
 // Status line, progress bar and log.
-#include "app/status.h"
+#include "app/status_window.h"
 
 #include <commctrl.h>
 
@@ -8,10 +8,11 @@
 #include "app/config.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/win/start_up.h"
 #include "platform/text.h"
-#include "platform/window.h"
+#include "platform/win/window.h"
 
-HANDLE log_file = INVALID_HANDLE_VALUE;
+HANDLE log_file = NO_FILE;
 HWND status_label = nullptr;
 HWND progress_bar = nullptr;
 
@@ -32,7 +33,7 @@ static void AppendLogLine(const wchar_t* text) {
 
 void ReportStatus(const wchar_t* text) {
   SetControlText(status_label, text);
-  if (log_file != INVALID_HANDLE_VALUE) AppendLogLine(text);
+  if (log_file != NO_FILE) AppendLogLine(text);
 }
 
 // Byte progress (progress=bytes). The worker writes these, the window

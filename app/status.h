@@ -2,12 +2,12 @@
 #pragma once
 
 #include <stdint.h>
-#include <windows.h>
 
-extern HANDLE log_file;    // the open updater.log; invalid when it could not be created
-extern HWND status_label;  // the window's status line; null until the window exists
-extern HWND progress_bar;  // the window's progress bar; null until the window exists
-extern HWND bytes_label;   // with progress=bytes, the byte figures under the status line; else null
+// What the shared code reports through. Each program defines these for its
+// own front end (app/status.cpp for the updater's window and log,
+// release/front_end.cpp for the release tool); the updater's window and log
+// handles are in app/status_window.h, apart from these, so that the shared
+// code never sees a Windows type.
 
 // Shows text in the status label and appends it to the log as one UTF-8
 // line ended by CR LF, flushed before returning. A text whose UTF-8 form

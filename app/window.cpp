@@ -2,12 +2,13 @@
 #include "app/window.h"
 
 #include "app/config.h"
-#include "app/status.h"
+#include "app/status_window.h"
 #include "app/work_area.h"
 #include "engine/update_run.h"
 #include "platform/files.h"
 #include "platform/processes.h"
-#include "platform/window.h"
+#include "platform/win/start_up.h"
+#include "platform/win/window.h"
 #include "transfer/digest.h"
 
 HWND main_window = nullptr;

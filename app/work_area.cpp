@@ -2,14 +2,15 @@
 #include "app/work_area.h"
 
 #include "app/config.h"
-#include "app/status.h"
+#include "app/status_window.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/win/start_up.h"
 #include "platform/text.h"
-#include "platform/window.h"
+#include "platform/win/window.h"
 #include "transfer/digest.h"
 
-HANDLE lock_file = INVALID_HANDLE_VALUE;
+HANDLE lock_file = NO_FILE;
 
 static const wchar_t kLockMessage[] = L"다른 패처가 실행 중이거나 설치 폴더에 쓰기 권한이 없습니다.";
 
@@ -17,8 +18,8 @@ static const wchar_t kLockMessage[] = L"다른 패처가 실행 중이거나 설
 // junction that would lead the updater's writes elsewhere.
 static int IsRealFolder(const wchar_t* path) {
   uint32_t attributes = FileAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+  if (attributes == NO_ATTRIBUTES) return 0;
+  return (attributes & (ATTRIBUTE_FOLDER | ATTRIBUTE_LINK)) == ATTRIBUTE_FOLDER;
 }
 
 // Names the run folder after the UTC time and the process id.
@@ -48,7 +49,7 @@ int PrepareWorkArea() {
   wchar_t lock_path[PATH_CAPACITY];
   JoinPath(lock_path, work_folder, L"updater.lock");
   lock_file = OpenLockFile(lock_path);
-  if (lock_file == INVALID_HANDLE_VALUE) {
+  if (lock_file == NO_FILE) {
     if (!config.quiet) ShowErrorBox(L"Quenfar8", kLockMessage);
     return 0;
   }
@@ -56,7 +57,7 @@ int PrepareWorkArea() {
   NameRunFolder(work_folder);
   if (!CreateRunFolders()) {
     CloseFile(lock_file);
-    lock_file = INVALID_HANDLE_VALUE;
+    lock_file = NO_FILE;
     return 0;
   }
   JoinPath(config.manifest_path, config.run_dir, L"manifest.ini");

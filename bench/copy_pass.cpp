@@ -14,7 +14,7 @@ static int CopyOne(const wchar_t* from, const wchar_t* to, uint64_t* bytes) {
   static unsigned char chunk[65536];
   HANDLE source = OpenForHashing(from);
   HANDLE target = CreateNewFile(to);
-  int ok = source != INVALID_HANDLE_VALUE && target != INVALID_HANDLE_VALUE;
+  int ok = source != NO_FILE && target != NO_FILE;
   uint32_t got = 0;
   while (ok && (ok = ReadChunk(source, chunk, sizeof chunk, &got)) && got > 0) {
     *bytes += got;
@@ -35,7 +35,7 @@ int wmain(int argc, wchar_t** argv) {
   uint64_t bytes = 0;
   FolderEntry entry;
   while (ok && NextFolderEntry(&walk, &entry)) {
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (entry.attributes & ATTRIBUTE_FOLDER) continue;
     wchar_t from[1024], to[1024];
     FormatInto(from, L"%ls\\%ls", argv[1], entry.name);
     FormatInto(to, L"%ls\\%ls", argv[2], entry.name);

@@ -21,10 +21,10 @@ static int Download(const wchar_t* address, const wchar_t* destination, uint64_t
   wchar_t path[2048];
   uint16_t port = 0;
   if (!SplitHttpsAddress(address, host, 256, path, 2048, &port)) return 0;
-  HINTERNET session = OpenHttpsSession(L"Quenfar8Updater/1");
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  HttpsHandle session = OpenHttpsSession(L"Quenfar8Updater/1");
+  HttpsHandle connection = nullptr;
+  HttpsHandle request = nullptr;
+  HANDLE file = NO_FILE;
   int ok = session != nullptr;
   if (ok) {
     SetHttpsTimeouts(session, 15000, 15000, 30000, 30000);
@@ -34,7 +34,7 @@ static int Download(const wchar_t* address, const wchar_t* destination, uint64_t
   ok = ok && RefuseRedirects(request) && SendHttpsRequest(request) && ReceiveHttpsResponse(request);
   uint32_t status = 0;
   ok = ok && QueryHttpsStatus(request, &status) && status == 200;
-  ok = ok && (file = CreateNewFile(destination)) != INVALID_HANDLE_VALUE;
+  ok = ok && (file = CreateNewFile(destination)) != NO_FILE;
   while (ok) {
     uint32_t got = 0;
     ok = ReadHttpsBody(request, chunk, sizeof chunk, &got);

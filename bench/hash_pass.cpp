@@ -12,7 +12,7 @@
 static int HashOne(const wchar_t* path, uint64_t* bytes) {
   static unsigned char chunk[65536];
   HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (file == NO_FILE) return 0;
   Sha256 sha;
   int ok = Sha256Begin(&sha);
   uint32_t got = 0;
@@ -33,11 +33,11 @@ int wmain(int argc, wchar_t** argv) {
   FormatInto(pattern, L"%ls\\*", argv[1]);
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW(pattern, &found);
-  if (find == INVALID_HANDLE_VALUE) return 3;
+  if (find == NO_FILE) return 3;
   int files = 0;
   uint64_t bytes = 0;
   do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (found.dwFileAttributes & ATTRIBUTE_FOLDER) continue;
     wchar_t path[1024];
     FormatInto(path, L"%ls\\%ls", argv[1], found.cFileName);
     if (!HashOne(path, &bytes)) return 4;

@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -70,7 +71,7 @@ int HasRemovingFolderForm(const wchar_t* name) {
 // A folder entry that is a real folder: a link or junction is never
 // entered or removed, since removing through it would reach its target.
 static int IsPlainFolder(uint32_t attributes) {
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+  return (attributes & (ATTRIBUTE_FOLDER | ATTRIBUTE_LINK)) == ATTRIBUTE_FOLDER;
 }
 
 // Deletes every file below folder (depth levels of subfolders) and then the
@@ -89,9 +90,9 @@ static int RemoveTree(const wchar_t* folder, int depth, uint64_t* bytes) {
       continue;
     }
     JoinPath(path, folder, entry.name);
-    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (entry.attributes & ATTRIBUTE_LINK) {
       whole = 0;
-    } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    } else if (entry.attributes & ATTRIBUTE_FOLDER) {
       if (depth == 0 || !RemoveTree(path, depth - 1, bytes)) whole = 0;
     } else if (DeleteOneFile(path)) {
       *bytes += entry.size;
@@ -201,7 +202,7 @@ void PruneAfterGoodRun() {
   if (config.keep_runs <= 0) return;
   wchar_t work_folder[PATH_CAPACITY];
   JoinPath(work_folder, config.install_dir, L".quenfar8-update");
-  const wchar_t* current_name = wcsrchr(config.run_dir, L'\\');
+  const wchar_t* current_name = wcsrchr(config.run_dir, PATH_SEPARATOR_CHAR);
   current_name = current_name != nullptr ? current_name + 1 : config.run_dir;
   PruneResult result = PruneRunFolders(work_folder, current_name, static_cast<uint32_t>(config.keep_runs));
   if (result.folders == 0 && result.bytes == 0) return;

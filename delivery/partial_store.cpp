@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -37,15 +38,15 @@ struct EntryPaths {
 
 // The store's folder into out (PATH_CAPACITY characters).
 static void StoreFolder(wchar_t* out) {
-  FormatText(out, PATH_CAPACITY, L"%ls\\.quenfar8-update\\partial", config.install_dir);
+  FormatText(out, PATH_CAPACITY, L"%ls" PATH_SEPARATOR L".quenfar8-update" PATH_SEPARATOR L"partial", config.install_dir);
 }
 
 // The paths of the entry for digest sha256, and what the manifest says of it now.
 static void ComposeEntryPaths(const wchar_t* sha256, const wchar_t* remote_path, uint64_t size, EntryPaths* paths) {
   wchar_t folder[PATH_CAPACITY];
   StoreFolder(folder);
-  FormatInto(paths->data, L"%ls\\%ls", folder, sha256);
-  FormatInto(paths->record, L"%ls\\%ls.rec", folder, sha256);
+  FormatInto(paths->data, L"%ls" PATH_SEPARATOR L"%ls", folder, sha256);
+  FormatInto(paths->record, L"%ls" PATH_SEPARATOR L"%ls.rec", folder, sha256);
   paths->remote_path = remote_path;
   paths->size = size;
 }
@@ -72,8 +73,8 @@ static int RecordValue(const wchar_t* text, const wchar_t* key, wchar_t* out, si
 
 // Reads a record: ASCII lines "remote=", "size=", "validator=", "since=".
 static int ReadRecord(const wchar_t* path, PartialRecord* record) {
-  HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  FileHandle file = OpenForHashing(path);
+  if (file == NO_FILE) return 0;
   unsigned char bytes[kRecordRoom];
   uint32_t got = 0;
   int ok = ReadChunk(file, bytes, kRecordRoom, &got);
@@ -103,7 +104,7 @@ static int ReadRecord(const wchar_t* path, PartialRecord* record) {
 // record goes first: an entry without a record is discarded, never
 // continued with another download's validator.
 static int WriteRecord(const EntryPaths* paths, const wchar_t* validator) {
-  if (FileAttributes(paths->record) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(paths->record)) return 0;
+  if (FileAttributes(paths->record) != NO_ATTRIBUTES && !DeleteOneFile(paths->record)) return 0;
   wchar_t text[kRecordRoom];
   FormatInto(text, L"remote=%ls\r\nsize=%llu\r\nvalidator=%ls\r\nsince=%lld\r\n", paths->remote_path,
              static_cast<unsigned long long>(paths->size), validator, static_cast<long long>(UtcSecondsNow()));
@@ -116,8 +117,8 @@ static int WriteRecord(const EntryPaths* paths, const wchar_t* validator) {
                        ? static_cast<char>(text[count])
                        : '?';
   }
-  HANDLE file = CreateNewFile(paths->record);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  FileHandle file = CreateNewFile(paths->record);
+  if (file == NO_FILE) return 0;
   int ok = WriteAll(file, bytes, count) && FlushFile(file);
   CloseFile(file);
   return ok;
@@ -153,8 +154,8 @@ uint64_t HeldPartialBytes(const wchar_t* remote_path, const wchar_t* sha256, uin
 // Removes an entry's data and record; 0 when either stays.
 static int DiscardEntry(const EntryPaths* paths) {
   int ok = 1;
-  if (FileAttributes(paths->data) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(paths->data)) ok = 0;
-  if (FileAttributes(paths->record) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(paths->record)) ok = 0;
+  if (FileAttributes(paths->data) != NO_ATTRIBUTES && !DeleteOneFile(paths->data)) ok = 0;
+  if (FileAttributes(paths->record) != NO_ATTRIBUTES && !DeleteOneFile(paths->record)) ok = 0;
   return ok;
 }
 
@@ -163,12 +164,12 @@ static int EnsureStoreFolder() {
   wchar_t folder[PATH_CAPACITY];
   StoreFolder(folder);
   uint32_t attributes = FileAttributes(folder);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  if (attributes == NO_ATTRIBUTES) {
     CreateFolder(folder);
     attributes = FileAttributes(folder);
   }
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+  return attributes != NO_ATTRIBUTES &&
+         (attributes & (ATTRIBUTE_FOLDER | ATTRIBUTE_LINK)) == ATTRIBUTE_FOLDER;
 }
 
 int FetchThroughStore(const wchar_t* remote_path, const wchar_t* sha256, uint64_t size, const wchar_t* destination,
@@ -223,7 +224,7 @@ void PrunePartialStore() {
   FolderEntry entry;
   BeginFolderWalk(folder, &walk);
   while (doomed_count < 2 * MAX_FILES && NextFolderEntry(&walk, &entry)) {
-    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if ((entry.attributes & ATTRIBUTE_FOLDER) != 0) continue;
     wchar_t digest[DIGEST_CAPACITY];
     size_t length = wcslen(entry.name);
     if (length != 64 && !(length == 68 && wcscmp(entry.name + 64, L".rec") == 0)) continue;

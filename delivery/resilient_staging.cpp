@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/status.h"
 #include "delivery/partial_store.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -48,7 +49,7 @@ static int FolderHasEntries(const wchar_t* folder) {
 static int NextEarlierRunFolder(FolderWalk* walk, const wchar_t* work_folder, wchar_t* run_folder) {
   FolderEntry entry;
   while (NextFolderEntry(walk, &entry)) {
-    if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
+    if ((entry.attributes & (ATTRIBUTE_FOLDER | ATTRIBUTE_LINK)) != ATTRIBUTE_FOLDER ||
         !IsRunFolderName(entry.name)) {
       continue;
     }
@@ -89,7 +90,7 @@ static int WalkCandidates(const FileEntry* row, CandidateTaker take) {
   BeginFolderWalk(work_folder, &walk);
   while (!taken && NextEarlierRunFolder(&walk, work_folder, run_folder)) {
     wchar_t candidate[PATH_CAPACITY];
-    FormatInto(candidate, L"%ls\\new\\%ls", run_folder, row->name);
+    FormatInto(candidate, L"%ls" PATH_SEPARATOR L"new" PATH_SEPARATOR L"%ls", run_folder, row->name);
     uint64_t size = 0;
     if (!IsRegularFile(candidate) || !FileSizeFromAttributes(candidate, &size) || size != row->size) continue;
     taken = take(row, candidate);

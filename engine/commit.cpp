@@ -34,7 +34,7 @@ static int RecheckStaged(const FileEntry* row) {
 // One row's re-check; 0 after reporting.
 static int RecheckRow(const FileEntry* row) {
   if (!row->existed) {
-    if (FileAttributes(row->target_path) != INVALID_FILE_ATTRIBUTES) {
+    if (FileAttributes(row->target_path) != NO_ATTRIBUTES) {
       ReportStatus(kFolderChanged);
       return 0;
     }
@@ -46,8 +46,8 @@ static int RecheckRow(const FileEntry* row) {
     return 0;
   }
   if (row->needs_update) {
-    HANDLE probe = OpenExclusive(row->target_path);
-    if (probe == INVALID_HANDLE_VALUE) {
+    FileHandle probe = OpenExclusive(row->target_path);
+    if (probe == NO_FILE) {
       ReportStatus(kInUse);
       return 0;
     }

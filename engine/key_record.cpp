@@ -114,8 +114,8 @@ static int ReadKeyValue(const wchar_t* path, const wchar_t* section, const wchar
 static uint32_t ReadRecordBytes(const wchar_t* path) {
   uint64_t size = 0;
   if (!FileSizeFromAttributes(path, &size) || size == 0 || size > KEY_RECORD_LARGEST_BYTES) return 0;
-  HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  FileHandle file = OpenForHashing(path);
+  if (file == NO_FILE) return 0;
   uint32_t total = 0;
   int ok = 1;
   while (ok && total < KEY_RECORD_LARGEST_BYTES) {

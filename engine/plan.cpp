@@ -7,6 +7,7 @@
 #include "app/status.h"
 #include "engine/file_table.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "transfer/digest.h"
@@ -21,8 +22,8 @@ extern const uint64_t SPARE_BYTES = 16777216;
 
 static void ComposePaths(FileEntry* row) {
   JoinPath(row->target_path, config.install_dir, row->name);
-  FormatInto(row->new_path, L"%ls\\new\\%ls", config.run_dir, row->name);
-  FormatInto(row->backup_path, L"%ls\\backup\\%ls", config.run_dir, row->name);
+  FormatInto(row->new_path, L"%ls" PATH_SEPARATOR L"new" PATH_SEPARATOR L"%ls", config.run_dir, row->name);
+  FormatInto(row->backup_path, L"%ls" PATH_SEPARATOR L"backup" PATH_SEPARATOR L"%ls", config.run_dir, row->name);
 }
 
 int ReadPatchSize(const wchar_t* section, uint64_t* size) {
@@ -67,7 +68,7 @@ static int ChoosePatch(int32_t n, uint32_t patch_count, FileEntry* row) {
 int PlanFileEntry(int32_t n, const wchar_t* full, uint32_t patch_count, uint64_t* staging_total) {
   FileEntry* row = &file_table[n];
   ComposePaths(row);
-  row->existed = FileAttributes(row->target_path) != INVALID_FILE_ATTRIBUTES;
+  row->existed = FileAttributes(row->target_path) != NO_ATTRIBUTES;
   if (row->existed && !IsRegularFile(row->target_path)) {
     ReportStatus(kNotRegular);
     return 0;

@@ -7,6 +7,7 @@
 #include "app/config.h"
 #include "app/status.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/hashing.h"
 #include "platform/signing.h"
@@ -94,8 +95,8 @@ SignatureFault CheckSignedFile(const wchar_t* path, const unsigned char key[64])
   uint64_t size = 0;
   if (!FileSizeFromAttributes(path, &size)) return SignatureFault::Unreadable;
   if (size < SIGNATURE_LINE_BYTES) return SignatureFault::NoLine;
-  HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return SignatureFault::Unreadable;
+  FileHandle file = OpenForHashing(path);
+  if (file == NO_FILE) return SignatureFault::Unreadable;
   SignedFileReader reader;
   reader.body = size - SIGNATURE_LINE_BYTES;
   reader.at = 0;
@@ -133,14 +134,14 @@ int CheckManifestSignature() {
 // A record file of the work folder: .quenfar8-update\<name> in the
 // install folder.
 static void RecordPath(const wchar_t* name, wchar_t* path) {
-  FormatText(path, PATH_CAPACITY, L"%ls\\.quenfar8-update\\%ls", config.install_dir, name);
+  FormatText(path, PATH_CAPACITY, L"%ls" PATH_SEPARATOR L".quenfar8-update" PATH_SEPARATOR L"%ls", config.install_dir, name);
 }
 
 uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity) {
   wchar_t path[PATH_CAPACITY];
   RecordPath(name, path);
-  HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  FileHandle file = OpenForHashing(path);
+  if (file == NO_FILE) return 0;
   uint32_t total = 0;
   int ok = 1;
   // Read until the end, or one byte past capacity: a longer file is no
@@ -188,8 +189,8 @@ void WriteRecordFile(const wchar_t* name, const char* bytes, uint32_t count) {
   wchar_t record[PATH_CAPACITY];
   JoinPath(made, config.run_dir, name);
   RecordPath(name, record);
-  HANDLE file = CreateNewFile(made);
-  if (file == INVALID_HANDLE_VALUE) return;
+  FileHandle file = CreateNewFile(made);
+  if (file == NO_FILE) return;
   int ok = WriteAll(file, bytes, count) && FlushFile(file);
   CloseFile(file);
   if (ok) MoveOverExisting(made, record);

@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "app/status.h"
 #include "delivery/resilient_staging.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -34,7 +35,7 @@ int RunPatchTool(const wchar_t* tool_path, const FileEntry* row, const wchar_t* 
   wchar_t command_line[kCommandCapacity];
   FormatInto(command_line, L"\"%ls\" -s-8m \"%ls\" \"%ls\" \"%ls\"", tool_path, row->target_path, patch_path,
              row->new_path);
-  PROCESS_INFORMATION process;
+  StartedProcess process;
   if (!StartHiddenProcess(tool_path, command_line, config.install_dir, &process)) {
     ReportStatus(kToolNotStarted);
     return 0;
@@ -65,7 +66,7 @@ static int StageRow(int32_t i, const FileEntry* row) {
   ReportStatus(line);
 
   wchar_t patch_path[PATH_CAPACITY];
-  FormatInto(patch_path, L"%ls\\patch-%d.hdiff", config.run_dir, i);
+  FormatInto(patch_path, L"%ls" PATH_SEPARATOR L"patch-%d.hdiff", config.run_dir, i);
   const wchar_t* destination = row->via_patch ? patch_path : row->new_path;
 
   // A verified final file that an earlier failed run staged is taken over:

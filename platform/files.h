@@ -1,7 +1,9 @@
-// Files and folders: the kernel32 file services, each with the exact
-// access, sharing and creation flags that its one use in the program needs.
+// Files and folders: the system's file services, each with the exact
+// access, sharing and creation flags that its one use in the program needs
+// (platform/win/files.cpp over kernel32, platform/posix/files.cpp over the
+// POSIX calls).
 //
-// Handles are plain HANDLEs; INVALID_HANDLE_VALUE means "none". Every open
+// A FileHandle is opaque to the callers; NO_FILE means "none". Every open
 // here is paired with CloseFile by the caller on every path.
 //
 // In test builds every wrapper that changes the file system (folder
@@ -12,9 +14,20 @@
 #pragma once
 
 #include <stdint.h>
-#include <windows.h>
 
-// Attribute bits of path, or INVALID_FILE_ATTRIBUTES when they cannot be
+// An open file: a kernel32 FileHandle on Windows, a descriptor on POSIX.
+using FileHandle = void*;
+// "No file": INVALID_HANDLE_VALUE's bits on Windows, descriptor -1 on POSIX.
+static FileHandle const NO_FILE = reinterpret_cast<FileHandle>(static_cast<intptr_t>(-1));
+
+// The attribute bits the program looks at, with Windows' values (the
+// Windows layer hands its bits through unchanged; the POSIX layer makes
+// them from lstat).
+static const uint32_t NO_ATTRIBUTES = 0xFFFFFFFFu;    // the attributes cannot be read
+static const uint32_t ATTRIBUTE_FOLDER = 0x10u;       // a folder
+static const uint32_t ATTRIBUTE_LINK = 0x400u;        // a reparse point on Windows, a symbolic link on POSIX
+
+// Attribute bits of path, or NO_ATTRIBUTES when they cannot be
 // read (absent, unreachable, not accessible).
 uint32_t FileAttributes(const wchar_t* path);
 
@@ -28,39 +41,39 @@ int CreateFolder(const wchar_t* path);
 
 // Read access, readers may share, sequential-scan hint: for hashing. Writers
 // and deleters are kept out while the handle is open.
-HANDLE OpenForHashing(const wchar_t* path);
+FileHandle OpenForHashing(const wchar_t* path);
 
 // Read and write, no sharing, opened or created: the single-updater lock.
-HANDLE OpenLockFile(const wchar_t* path);
+FileHandle OpenLockFile(const wchar_t* path);
 
 // Write access, readers may share, must not exist yet: the run's log.
-HANDLE CreateLogFile(const wchar_t* path);
+FileHandle CreateLogFile(const wchar_t* path);
 
 // Write access, no sharing, must not exist yet: a download destination.
-HANDLE CreateNewFile(const wchar_t* path);
+FileHandle CreateNewFile(const wchar_t* path);
 
 // Write access, no sharing, opened when it exists and created when it does
 // not, positioned at its end: a partial download that goes on. *size gets
 // the bytes it already holds.
-HANDLE OpenForAppending(const wchar_t* path, uint64_t* size);
+FileHandle OpenForAppending(const wchar_t* path, uint64_t* size);
 
 // Read and write, no sharing, must exist: proves that no other program
 // holds the file. The caller closes it at once.
-HANDLE OpenExclusive(const wchar_t* path);
+FileHandle OpenExclusive(const wchar_t* path);
 
 // Reads up to room bytes; *got receives the count (0 at the end). 0 when
 // the read itself fails.
-int ReadChunk(HANDLE file, void* buffer, uint32_t room, uint32_t* got);
+int ReadChunk(FileHandle file, void* buffer, uint32_t room, uint32_t* got);
 
 // Writes count bytes at the file's current position. 0 when the call fails
 // or writes fewer bytes.
-int WriteAll(HANDLE file, const void* data, uint32_t count);
+int WriteAll(FileHandle file, const void* data, uint32_t count);
 
 // Forces written data to the disk.
-int FlushFile(HANDLE file);
+int FlushFile(FileHandle file);
 
 // Closes a handle from this file; an invalid handle is ignored.
-void CloseFile(HANDLE file);
+void CloseFile(FileHandle file);
 
 // Copies source to a destination that must not exist yet.
 int CopyToNewFile(const wchar_t* source, const wchar_t* destination);

@@ -1,16 +1,15 @@
-// SHA-256 from the platform's CNG provider (bcrypt).
+// SHA-256 from the platform's provider: CNG (bcrypt) on Windows, OpenSSL's
+// libcrypto on POSIX.
 //
 // One Sha256 holds a provider and a hash object for the length of one
 // digest; nothing is cached between digests.
 #pragma once
 
 #include <stdint.h>
-#include <windows.h>
-#include <bcrypt.h>
 
 struct Sha256 {
-  BCRYPT_ALG_HANDLE provider;  // null until opened
-  BCRYPT_HASH_HANDLE hash;     // null until created
+  void* provider;  // the algorithm provider; null until opened (unused on POSIX)
+  void* hash;      // the hash object; null until created
 };
 
 // Opens the SHA-256 provider and creates a plain (unkeyed) hash object whose

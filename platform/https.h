@@ -1,12 +1,19 @@
-// The HTTPS client: WinHTTP in synchronous mode.
+// The HTTPS client: WinHTTP in synchronous mode on Windows.
 //
 // Each wrapper is one WinHTTP call with the fixed settings of the fetcher;
-// a null HINTERNET means "not obtained".
+// a null HttpsHandle means "not obtained".
 #pragma once
 
 #include <stdint.h>
-#include <windows.h>
-#include <winhttp.h>
+
+// 1 when this build of the program has an HTTPS client (the Windows one
+// does: WinHTTP); 0 when it has none yet, and every call below except
+// SplitHttpsAddress fails. A caller refuses an https:// address up front
+// with one clear line rather than report failed fetches.
+int HttpsClientPresent();
+
+// A session, connection or request: opaque to the callers.
+using HttpsHandle = void*;
 
 // Splits address (terminated, no decoding) into host and path, each cut
 // off as a failure when it does not fit its buffer. *port is the explicit
@@ -17,52 +24,52 @@ int SplitHttpsAddress(const wchar_t* address, wchar_t* host, uint32_t host_capac
 
 // A synchronous session with the given user agent and the system's default
 // proxy configuration.
-HINTERNET OpenHttpsSession(const wchar_t* user_agent);
+HttpsHandle OpenHttpsSession(const wchar_t* user_agent);
 
 // The four time-outs in milliseconds; the result is not needed.
-void SetHttpsTimeouts(HINTERNET session, int resolve, int connect, int send, int receive);
+void SetHttpsTimeouts(HttpsHandle session, int resolve, int connect, int send, int receive);
 
-HINTERNET ConnectHttps(HINTERNET session, const wchar_t* host, uint16_t port);
+HttpsHandle ConnectHttps(HttpsHandle session, const wchar_t* host, uint16_t port);
 
 // A GET of path over TLS with the platform's default certificate checks.
-HINTERNET OpenHttpsGet(HINTERNET connection, const wchar_t* path);
+HttpsHandle OpenHttpsGet(HttpsHandle connection, const wchar_t* path);
 
 // Tells the request never to follow a redirect.
-int RefuseRedirects(HINTERNET request);
+int RefuseRedirects(HttpsHandle request);
 
 // Tells the request to end its connection with its answer instead of
 // handing it back to the process's pool of connections for later
 // requests.
-int RefuseConnectionReuse(HINTERNET request);
+int RefuseConnectionReuse(HttpsHandle request);
 
 // Sends the request without extra headers or body.
-int SendHttpsRequest(HINTERNET request);
+int SendHttpsRequest(HttpsHandle request);
 
-int ReceiveHttpsResponse(HINTERNET request);
+int ReceiveHttpsResponse(HttpsHandle request);
 
 // The numeric status code of the response.
-int QueryHttpsStatus(HINTERNET request, uint32_t* status);
+int QueryHttpsStatus(HttpsHandle request, uint32_t* status);
 
 // Reads up to room bytes of the body; *got is 0 at the end of the body.
-int ReadHttpsBody(HINTERNET request, void* buffer, uint32_t room, uint32_t* got);
+int ReadHttpsBody(HttpsHandle request, void* buffer, uint32_t room, uint32_t* got);
 // The same, built from reads of only what has already arrived, so that a
 // connection that breaks loses none of the bytes that came before the
 // break: fills the buffer, or stops at the end of the body (*got may then
 // be below room, 0 once nothing is left). On failure (0) *got counts the
 // bytes read before it, which the caller keeps.
-int ReadHttpsBodyAsItComes(HINTERNET request, void* buffer, uint32_t room, uint32_t* got);
+int ReadHttpsBodyAsItComes(HttpsHandle request, void* buffer, uint32_t room, uint32_t* got);
 
 // Closes a session, connection or request; null is ignored.
-void CloseHttps(HINTERNET handle);
+void CloseHttps(HttpsHandle handle);
 
 // Sends the request with extra header lines (each ended by CR LF, e.g. a
 // Range line), without a body.
-int SendHttpsRequestWithHeaders(HINTERNET request, const wchar_t* headers);
+int SendHttpsRequestWithHeaders(HttpsHandle request, const wchar_t* headers);
 
 // The value of the response header name (e.g. L"Content-Range") as text
 // into out (capacity characters). 0 when the header is absent or its value
 // does not fit: size headers are read as text, never as a 32-bit number.
-int QueryHttpsHeaderText(HINTERNET request, const wchar_t* name, wchar_t* out, uint32_t capacity);
+int QueryHttpsHeaderText(HttpsHandle request, const wchar_t* name, wchar_t* out, uint32_t capacity);
 
 // How the last failed WinHTTP call of this thread failed, in the terms a
 // retry policy needs. Read right after the failing call.

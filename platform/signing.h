@@ -1,5 +1,5 @@
-// ECDSA over the NIST P-256 curve from the platform's CNG provider
-// (bcrypt): the signature of a release manifest.
+// ECDSA over the NIST P-256 curve from the platform's provider (CNG's
+// bcrypt on Windows, OpenSSL's libcrypto on POSIX): the signature of a release manifest.
 //
 // Keys and signatures are plain big-endian numbers: a public key is the
 // point's X and then Y coordinate, 32 bytes each; a private key is the

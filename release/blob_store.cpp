@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "app/config.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/processes.h"
@@ -19,8 +20,8 @@ static int EnsureFolder(BlobStore* store, const std::wstring& path) {
     return 1;
   }
   uint32_t attributes = FileAttributes(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (attributes != NO_ATTRIBUTES && (attributes & ATTRIBUTE_FOLDER) &&
+      !(attributes & ATTRIBUTE_LINK)) {
     return 1;
   }
   Problem(L"%ls: cannot make this folder", path.c_str());
@@ -31,15 +32,15 @@ const wchar_t WORK_FOLDER_PREFIX[] = L".quenfar8-pack-";
 
 // The lock file inside every work folder.
 static std::wstring LockPath(const std::wstring& folder) {
-  return folder + L"\\pack.lock";
+  return folder + PATH_SEPARATOR L"pack.lock";
 }
 
 int WorkFolderInUse(const std::wstring& folder) {
   std::wstring lock = LockPath(folder);
   if (!IsRegularFile(lock.c_str())) return 0;
   // Opened without sharing by its owner: any other open fails while it runs.
-  HANDLE probe = OpenExclusive(lock.c_str());
-  if (probe == INVALID_HANDLE_VALUE) return 1;
+  FileHandle probe = OpenExclusive(lock.c_str());
+  if (probe == NO_FILE) return 1;
   CloseFile(probe);
   return 0;
 }
@@ -49,7 +50,7 @@ int RemoveWorkFolder(const std::wstring& folder) {
   FolderWalk walk;
   if (BeginFolderWalk(folder.c_str(), &walk)) {
     FolderEntry entry;
-    while (NextFolderEntry(&walk, &entry)) left.push_back(folder + L"\\" + entry.name);
+    while (NextFolderEntry(&walk, &entry)) left.push_back(folder + PATH_SEPARATOR + entry.name);
   }
   EndFolderWalk(&walk);
   for (const std::wstring& path : left) DeleteOneFile(path.c_str());
@@ -64,11 +65,11 @@ static void NoteLeftWorkFolders(const std::wstring& feed) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
       if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
-      if (WorkFolderInUse(feed + L"\\" + entry.name)) {
-        Note(L"%ls\\%ls: another pack or rollback is at work on this feed; never upload its work folder",
+      if (WorkFolderInUse(feed + PATH_SEPARATOR + entry.name)) {
+        Note(L"%ls" PATH_SEPARATOR L"%ls: another pack or rollback is at work on this feed; never upload its work folder",
              feed.c_str(), entry.name);
       } else {
-        Note(L"%ls\\%ls: left by a pack that was interrupted; remove it (prune does), and never upload it",
+        Note(L"%ls" PATH_SEPARATOR L"%ls: left by a pack that was interrupted; remove it (prune does), and never upload it",
              feed.c_str(), entry.name);
       }
     }
@@ -78,8 +79,8 @@ static void NoteLeftWorkFolders(const std::wstring& feed) {
 
 int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
   store->feed = feed;
-  if (!EnsureFolder(store, feed) || !EnsureFolder(store, feed + L"\\files") ||
-      !EnsureFolder(store, feed + L"\\patches")) {
+  if (!EnsureFolder(store, feed) || !EnsureFolder(store, feed + PATH_SEPARATOR L"files") ||
+      !EnsureFolder(store, feed + PATH_SEPARATOR L"patches")) {
     return 0;
   }
   NoteLeftWorkFolders(feed);
@@ -89,11 +90,11 @@ int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
     wchar_t name[64];
     FormatInto(name, attempt == 0 ? L".quenfar8-pack-%lu" : L".quenfar8-pack-%lu-%u",
                static_cast<unsigned long>(CurrentProcessId()), attempt);
-    std::wstring work = feed + L"\\" + name;
+    std::wstring work = feed + PATH_SEPARATOR + name;
     if (CreateFolder(work.c_str())) {
       store->work = work;
-      HANDLE lock = OpenLockFile(LockPath(work).c_str());
-      if (lock == INVALID_HANDLE_VALUE) {
+      FileHandle lock = OpenLockFile(LockPath(work).c_str());
+      if (lock == NO_FILE) {
         Problem(L"%ls: cannot make a lock file in it", work.c_str());
         return 0;
       }
@@ -108,7 +109,7 @@ int OpenBlobStore(const std::wstring& feed, BlobStore* store) {
 std::wstring WorkPath(BlobStore* store, const wchar_t* kind) {
   wchar_t name[64];
   FormatInto(name, L"%ls-%u", kind, store->made_count++);
-  return store->work + L"\\" + name;
+  return store->work + PATH_SEPARATOR + name;
 }
 
 std::wstring RemoteBlobPath(const wchar_t* kind, const std::wstring& digest) {
@@ -116,7 +117,7 @@ std::wstring RemoteBlobPath(const wchar_t* kind, const std::wstring& digest) {
 }
 
 std::wstring StorePath(const BlobStore& store, const wchar_t* kind, const std::wstring& digest) {
-  return store.feed + L"\\" + kind + L"\\" + digest;
+  return store.feed + PATH_SEPARATOR + kind + PATH_SEPARATOR + digest;
 }
 
 std::wstring CurrentBlobPath(const BlobStore& store, const wchar_t* kind, const std::wstring& digest) {
@@ -161,29 +162,29 @@ int AdoptBlob(BlobStore* store, const wchar_t* kind, const std::wstring& made, c
 // Where the one read of a client file goes besides the digest: the copy
 // (when there is one) and the progress line.
 struct CopySink {
-  HANDLE copy;  // the new blob being written; invalid for a hash-only pass
+  FileHandle copy;  // the new blob being written; invalid for a hash-only pass
 };
 
 static int FeedCopy(void* context, const void* data, uint32_t count) {
   CopySink* sink = static_cast<CopySink*>(context);
   ProgressAdd(count);
-  return sink->copy == INVALID_HANDLE_VALUE ? 1 : WriteAll(sink->copy, data, count);
+  return sink->copy == NO_FILE ? 1 : WriteAll(sink->copy, data, count);
 }
 
 // One read of the file: its digest and byte count, and the copy at made
 // when made is not empty (flushed before it is closed).
 static int ReadClientFile(const ClientFile& file, const std::wstring& made, std::wstring* digest, uint64_t* count) {
-  CopySink sink = {INVALID_HANDLE_VALUE};
+  CopySink sink = {NO_FILE};
   if (!made.empty()) {
     sink.copy = CreateNewFile(made.c_str());
-    if (sink.copy == INVALID_HANDLE_VALUE) {
+    if (sink.copy == NO_FILE) {
       Problem(L"%ls: cannot write in the work folder", made.c_str());
       return 0;
     }
   }
   wchar_t text[DIGEST_CAPACITY];
   int ok = HashFileFeeding(file.path.c_str(), text, count, FeedCopy, &sink);
-  if (ok && sink.copy != INVALID_HANDLE_VALUE) ok = FlushFile(sink.copy);
+  if (ok && sink.copy != NO_FILE) ok = FlushFile(sink.copy);
   CloseFile(sink.copy);
   if (!ok) {
     if (!made.empty()) DeleteOneFile(made.c_str());
@@ -233,12 +234,12 @@ int PublishManifest(const BlobStore& store, const std::string& current, const st
 
 int PublishFeedFile(const BlobStore& store, const wchar_t* name, const std::string& current, const std::string& text,
                     int* changed) {
-  std::wstring target = store.feed + L"\\" + name;
+  std::wstring target = store.feed + PATH_SEPARATOR + name;
   *changed = current != text;
   if (!*changed) return 1;
-  std::wstring made = store.work + L"\\" + name;
-  HANDLE file = CreateNewFile(made.c_str());
-  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+  std::wstring made = store.work + PATH_SEPARATOR + name;
+  FileHandle file = CreateNewFile(made.c_str());
+  int ok = file != NO_FILE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
            FlushFile(file);
   CloseFile(file);
   if (ok) ok = MoveOverExisting(made.c_str(), target.c_str());
@@ -248,7 +249,7 @@ int PublishFeedFile(const BlobStore& store, const wchar_t* name, const std::stri
 
 void CloseBlobStore(BlobStore* store, int published) {
   if (store->lock != nullptr) {
-    CloseFile(static_cast<HANDLE>(store->lock));
+    CloseFile(static_cast<FileHandle>(store->lock));
     store->lock = nullptr;
   }
   if (!store->work.empty()) RemoveWorkFolder(store->work);

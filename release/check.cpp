@@ -20,10 +20,12 @@
 #include "engine/signature.h"
 #include "engine/staging.h"
 #include "engine/update_run.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/ini.h"
+#include "platform/https.h"
 #include "platform/processes.h"
 #include "platform/text.h"
 #include "release/front_end.h"
@@ -247,7 +249,7 @@ void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string
   RootSet roots;
   roots.count = 0;
   for (const std::string& key : root_keys) DecodePublicKey(key.c_str(), roots.keys[roots.count++]);
-  std::wstring path = work_folder + L"\\keys.ini";
+  std::wstring path = work_folder + PATH_SEPARATOR L"keys.ini";
   std::wstring refused = Quote(KEY_RECORD_MESSAGE);
   ClearReported();
   if (!FetchFile(L"keys.ini", path.c_str(), 0)) {
@@ -303,12 +305,12 @@ void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string
 void NoteKeyRecord(const CheckOptions& options) {
   int present = 0;
   if (options.over_https) {
-    std::wstring path = work_folder + L"\\keys-probe.ini";
+    std::wstring path = work_folder + PATH_SEPARATOR L"keys-probe.ini";
     ClearReported();
     present = FetchFile(L"keys.ini", path.c_str(), 0);
     ClearReported();
   } else {
-    present = IsRegularFile((options.feed + L"\\keys.ini").c_str());
+    present = IsRegularFile((options.feed + PATH_SEPARATOR L"keys.ini").c_str());
   }
   if (present) {
     Note(L"keys.ini: the feed has a key record; give --root-key <root public key> to check it and the manifest as "
@@ -552,7 +554,7 @@ void CheckFetchedBlob(Blob* blob, int index, int keep) {
   std::wstring stop = Quote(DOWNLOAD_CHECK_MESSAGE);
   wchar_t name[32];
   FormatInto(name, L"blob-%d", index);
-  std::wstring local = work_folder + L"\\" + name;
+  std::wstring local = work_folder + PATH_SEPARATOR + name;
   ClearReported();
   if (!FetchExactly(blob->remote.c_str(), blob->size, local.c_str())) {
     // Only the last line is the updater's verdict; the lines before it
@@ -691,7 +693,7 @@ std::wstring BaseInFeed(const wchar_t* base_sha256, int over_https, const std::v
     if (!PackageSourcePath(config.package_dir, remote.c_str(), source)) return L"";
     path = source;
   } else {
-    path = work_folder + L"\\base-" + base_sha256;
+    path = work_folder + PATH_SEPARATOR L"base-" + base_sha256;
     if (!IsRegularFile(path.c_str())) {
       ClearReported();
       const Blob* named = FindBlob(blobs, remote.c_str());
@@ -733,7 +735,7 @@ void ApplyPatches(const std::wstring& patch_tool, int count, const std::vector<R
       }
       wchar_t rebuilt_name[64];
       FormatInto(rebuilt_name, L"rebuilt-%d-%u", n, m);
-      if (RebuildsTarget(patch_tool, base, blob->local, work_folder + L"\\" + rebuilt_name, ToolFolder(),
+      if (RebuildsTarget(patch_tool, base, blob->local, work_folder + PATH_SEPARATOR + rebuilt_name, ToolFolder(),
                          entry.sha256, entry.size, label)) {
         Say(L"  %ls: rebuilds %ls from %ls", label, entry.name, base.c_str());
         ++applied;
@@ -750,7 +752,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
   std::set<std::wstring> named;
   ReleaseRecord release;
   std::wstring why;
-  if (!ReadRelease(feed + L"\\manifest.ini", &release, &why)) return;
+  if (!ReadRelease(feed + PATH_SEPARATOR L"manifest.ini", &release, &why)) return;
   for (const NamedBlob& blob : release.blobs) named.insert(BlobKey(blob.remote));
   uint32_t count = 0;
   if (HasHistory(feed) && CountHistory(feed, &count)) {
@@ -765,11 +767,11 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
   uint64_t unnamed = 0, bytes = 0;
   for (const wchar_t* kind : {L"files", L"patches"}) {
     FolderWalk walk;
-    if (BeginFolderWalk((feed + L"\\" + kind).c_str(), &walk)) {
+    if (BeginFolderWalk((feed + PATH_SEPARATOR + kind).c_str(), &walk)) {
       FolderEntry entry;
       while (NextFolderEntry(&walk, &entry)) {
         std::wstring remote = std::wstring(kind) + L"/" + entry.name;
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || named.count(BlobKey(remote)) != 0) continue;
+        if ((entry.attributes & ATTRIBUTE_FOLDER) || named.count(BlobKey(remote)) != 0) continue;
         Note(L"%ls (%llu bytes): no kept release names it", remote.c_str(), static_cast<unsigned long long>(entry.size));
         ++unnamed;
         bytes += entry.size;
@@ -778,7 +780,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
     EndFolderWalk(&walk);
   }
   if (unnamed != 0) {
-    Note(L"%llu files in files\\ and patches\\ (%ls, %llu bytes) that neither manifest.ini nor a history entry names; "
+    Note(L"%llu files in files" PATH_SEPARATOR L" and patches" PATH_SEPARATOR L" (%ls, %llu bytes) that neither manifest.ini nor a history entry names; "
          L"%ls",
          static_cast<unsigned long long>(unnamed), Bytes(bytes).c_str(), static_cast<unsigned long long>(bytes),
          HasHistory(feed) ? L"prune removes them"
@@ -787,7 +789,7 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
 }
 
 int CheckFeed(const CheckOptions& options) {
-  std::wstring manifest = work_folder + L"\\manifest.ini";
+  std::wstring manifest = work_folder + PATH_SEPARATOR L"manifest.ini";
   ClearReported();
   if (!FetchFile(L"manifest.ini", manifest.c_str(), 0)) {
     Problem(L"manifest.ini: the updater cannot fetch it and says %ls", QuotedReport().c_str());
@@ -846,11 +848,17 @@ int Check(const CheckOptions& options) {
       UsageError(L"%ls: a feed address begins with https:// and ends with /", options.feed.c_str());
       return 2;
     }
+    if (!HttpsClientPresent()) {
+      Problem(L"%ls: this build of the release tool cannot fetch over HTTPS yet; check the feed folder before it is "
+              L"uploaded, or the served feed with Quenfar8Release.exe",
+              options.feed.c_str());
+      return 1;
+    }
     CopyInto(config.feed_url, options.feed.c_str());
     config.package_dir[0] = L'\0';
   } else {
     uint32_t attributes = FileAttributes(options.feed.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes == NO_ATTRIBUTES || !(attributes & ATTRIBUTE_FOLDER)) {
       Problem(L"%ls: no feed folder there", options.feed.c_str());
       return 1;
     }
@@ -858,7 +866,7 @@ int Check(const CheckOptions& options) {
   }
   if (!options.client.empty()) {
     uint32_t attributes = FileAttributes(options.client.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes == NO_ATTRIBUTES || !(attributes & ATTRIBUTE_FOLDER)) {
       Problem(L"%ls: --client names no folder", options.client.c_str());
       return 1;
     }
@@ -877,7 +885,7 @@ int Check(const CheckOptions& options) {
   // earlier process with the same id was stopped before it cleaned up.
   int made = 0;
   for (unsigned attempt = 0; attempt < 100 && !made; ++attempt) {
-    FormatInto(folder, attempt == 0 ? L"%ls\\quenfar8-check-%lu" : L"%ls\\quenfar8-check-%lu-%u", temp,
+    FormatInto(folder, attempt == 0 ? L"%ls" PATH_SEPARATOR L"quenfar8-check-%lu" : L"%ls" PATH_SEPARATOR L"quenfar8-check-%lu-%u", temp,
                static_cast<unsigned long>(CurrentProcessId()), attempt);
     made = CreateFolder(folder);
   }

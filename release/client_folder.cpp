@@ -5,6 +5,7 @@
 
 #include "engine/file_table.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -13,7 +14,7 @@
 
 // Files of the install folder that belong to the updater, not to a release.
 static int IsUpdaterOwn(const wchar_t* name, uint32_t attributes) {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EqualsIgnoringAsciiCase(name, L".quenfar8-update");
+  if (attributes & ATTRIBUTE_FOLDER) return EqualsIgnoringAsciiCase(name, L".quenfar8-update");
   return IsUpdaterProgramName(name) || EqualsIgnoringAsciiCase(name, L"Quenfar8Updater.ini");
 }
 
@@ -54,12 +55,12 @@ int NameLess(const std::wstring& a, const std::wstring& b) {
 // it is passed over or refused (refusals are printed and counted in *bad).
 static int TakeEntry(const FolderEntry& entry, int* bad) {
   if (IsUpdaterOwn(entry.name, entry.attributes)) return 0;
-  if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+  if (entry.attributes & ATTRIBUTE_LINK) {
     Problem(L"%ls: a link, not a regular file", entry.name);
     ++*bad;
     return 0;
   }
-  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+  if (entry.attributes & ATTRIBUTE_FOLDER) {
     Problem(L"%ls: a subfolder; the updater places files only directly in the install folder", entry.name);
     ++*bad;
     return 0;
@@ -92,7 +93,7 @@ int ListClientFolder(const std::wstring& folder, std::vector<ClientFile>* files)
     if (!TakeEntry(entry, &bad)) continue;
     ClientFile file;
     file.name = entry.name;
-    file.path = folder + L"\\" + entry.name;
+    file.path = folder + PATH_SEPARATOR + entry.name;
     file.size = entry.size;
     files->push_back(file);
   }
@@ -131,12 +132,12 @@ int ListClientFolder(const std::wstring& folder, std::vector<ClientFile>* files)
 int ListOlderClient(const std::wstring& folder, const std::vector<ClientFile>& release,
                     std::vector<ClientFile>* files) {
   uint32_t attributes = FileAttributes(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (attributes == NO_ATTRIBUTES || !(attributes & ATTRIBUTE_FOLDER)) {
     Problem(L"%ls: not a folder that can be read", folder.c_str());
     return 0;
   }
   for (const ClientFile& wanted : release) {
-    std::wstring path = folder + L"\\" + wanted.name;
+    std::wstring path = folder + PATH_SEPARATOR + wanted.name;
     if (!IsRegularFile(path.c_str())) continue;
     ClientFile file;
     file.name = wanted.name;

@@ -8,6 +8,7 @@
 #include "engine/file_table.h"
 #include "engine/manifest.h"
 #include "engine/plan.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -24,8 +25,8 @@ static const size_t kEntryNameLength = 10;
 
 std::string ReadSmallFile(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = OpenForHashing(path.c_str());
-  if (file == INVALID_HANDLE_VALUE) return bytes;
+  FileHandle file = OpenForHashing(path.c_str());
+  if (file == NO_FILE) return bytes;
   char chunk[65536];
   for (;;) {
     uint32_t got = 0;
@@ -146,19 +147,19 @@ int SameRelease(const std::string& a, const std::string& b) {
 }
 
 std::wstring HistoryFolder(const std::wstring& feed) {
-  return feed + L"\\history";
+  return feed + PATH_SEPARATOR L"history";
 }
 
 std::wstring HistoryEntryPath(const std::wstring& feed, uint32_t n) {
   wchar_t name[32];
   FormatInto(name, kEntryFormat, n);
-  return HistoryFolder(feed) + L"\\" + name;
+  return HistoryFolder(feed) + PATH_SEPARATOR + name;
 }
 
 int HasHistory(const std::wstring& feed) {
   uint32_t attributes = FileAttributes(HistoryFolder(feed).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  return attributes != NO_ATTRIBUTES && (attributes & ATTRIBUTE_FOLDER) &&
+         !(attributes & ATTRIBUTE_LINK);
 }
 
 // The number of an entry name, 0 for any other name.
@@ -192,8 +193,8 @@ int CountHistory(const std::wstring& feed, uint32_t* count) {
   FolderEntry entry;
   while (NextFolderEntry(&walk, &entry)) {
     uint32_t n = EntryNumber(entry.name);
-    if (n == 0 || (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      Problem(L"%ls\\%ls: no history entry (entries are <6 digits from 000001>.ini files)", folder.c_str(),
+    if (n == 0 || (entry.attributes & ATTRIBUTE_FOLDER)) {
+      Problem(L"%ls" PATH_SEPARATOR L"%ls: no history entry (entries are <6 digits from 000001>.ini files)", folder.c_str(),
               entry.name);
       ok = 0;
       continue;
@@ -228,10 +229,10 @@ int AddHistoryEntry(const std::wstring& feed, const std::wstring& work, const st
     Problem(L"%ls: the history is full (%u entries)", HistoryFolder(feed).c_str(), MAX_HISTORY_ENTRIES);
     return 0;
   }
-  std::wstring made = work + L"\\history-entry.ini";
+  std::wstring made = work + PATH_SEPARATOR L"history-entry.ini";
   std::wstring target = HistoryEntryPath(feed, count + 1);
-  HANDLE file = CreateNewFile(made.c_str());
-  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+  FileHandle file = CreateNewFile(made.c_str());
+  int ok = file != NO_FILE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
            FlushFile(file);
   CloseFile(file);
   // A new name only: an entry never changes once written.

@@ -7,6 +7,7 @@
 #include "engine/manifest.h"
 #include "engine/release_time.h"
 #include "engine/signature.h"
+#include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -32,7 +33,7 @@ std::wstring WideAscii(const std::string& text) {
 
 int IsWithinFolder(const std::wstring& path, const std::wstring& folder) {
   std::wstring p = FoldedName(path), f = FoldedName(folder);
-  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
+  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == PATH_SEPARATOR_CHAR);
 }
 
 // A key of 128 lowercase digits from key in section of the INI file at
@@ -47,7 +48,7 @@ static int ReadKey(const std::wstring& path, const wchar_t* section, const wchar
 
 int ReadFeedKeys(const std::wstring& feed, FeedKeys* keys) {
   *keys = FeedKeys();
-  std::wstring path = feed + L"\\keys.ini";
+  std::wstring path = feed + PATH_SEPARATOR L"keys.ini";
   if (!IsRegularFile(path.c_str())) return 1;
   keys->present = 1;
   keys->text = ReadSmallFile(path);

@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "release/feed_history.h"
 #include "release/output.h"
@@ -13,7 +14,7 @@
 int ShowHistory(const std::wstring& feed) {
   uint32_t count = 0;
   if (!CountHistory(feed, &count)) return 1;
-  std::string live = ReadSmallFile(feed + L"\\manifest.ini");
+  std::string live = ReadSmallFile(feed + PATH_SEPARATOR L"manifest.ini");
   // The newest entry with the live manifest's bytes is the live one; an
   // older entry with the same bytes is the same release published earlier.
   uint32_t live_entry = 0;
@@ -67,7 +68,7 @@ int ShowHistory(const std::wstring& feed) {
         pruned, n != live_entry ? L"" : resigned ? L", live (signed again by resign)" : L", live");
   }
   if (live.empty()) {
-    Note(L"%ls\\manifest.ini: missing; no release is live", feed.c_str());
+    Note(L"%ls" PATH_SEPARATOR L"manifest.ini: missing; no release is live", feed.c_str());
   } else if (live_entry == 0) {
     Note(L"manifest.ini is no history entry: it was changed by hand, or a pack or rollback stopped before it "
          L"published");

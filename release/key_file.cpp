@@ -72,8 +72,8 @@ std::string KeyFileText(const KeyPair& pair) {
 
 int ReadKeyFile(const std::wstring& path, KeyPair* pair) {
   std::string text;
-  HANDLE file = OpenForHashing(path.c_str());
-  if (file != INVALID_HANDLE_VALUE) {
+  FileHandle file = OpenForHashing(path.c_str());
+  if (file != NO_FILE) {
     char chunk[4096];
     uint32_t got = 0;
     while (ReadChunk(file, chunk, sizeof chunk, &got) && got > 0 && text.size() < 65536) text.append(chunk, got);

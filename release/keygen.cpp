@@ -9,7 +9,7 @@
 #include "release/output.h"
 
 int Keygen(const std::wstring& key_file) {
-  if (FileAttributes(key_file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  if (FileAttributes(key_file.c_str()) != NO_ATTRIBUTES) {
     Problem(L"%ls: exists already; keygen never overwrites a key", key_file.c_str());
     return 1;
   }
@@ -21,13 +21,13 @@ int Keygen(const std::wstring& key_file) {
   std::string text = KeyFileText(pair);
   memset(pair.private_key, 0, sizeof pair.private_key);
   // Created new: a key that appeared meanwhile is not overwritten either.
-  HANDLE file = CreateNewFile(key_file.c_str());
-  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+  FileHandle file = CreateNewFile(key_file.c_str());
+  int ok = file != NO_FILE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
            FlushFile(file);
   CloseFile(file);
   std::fill(text.begin(), text.end(), '\0');
   if (!ok) {
-    if (file != INVALID_HANDLE_VALUE) DeleteOneFile(key_file.c_str());
+    if (file != NO_FILE) DeleteOneFile(key_file.c_str());
     Problem(L"%ls: cannot be written", key_file.c_str());
     return 1;
   }

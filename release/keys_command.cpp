@@ -10,6 +10,7 @@
 #include "app/config.h"
 #include "engine/key_record.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/signing.h"
@@ -112,8 +113,8 @@ int VerifyMadeRecord(const std::wstring& path, const unsigned char start[64], ui
 
 // Writes text as a new file at path, flushed. 0 after a problem.
 int WriteNewFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateNewFile(path.c_str());
-  int ok = file != INVALID_HANDLE_VALUE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
+  FileHandle file = CreateNewFile(path.c_str());
+  int ok = file != NO_FILE && WriteAll(file, text.data(), static_cast<uint32_t>(text.size())) &&
            FlushFile(file);
   CloseFile(file);
   if (!ok) Problem(L"%ls: cannot be written", path.c_str());
@@ -122,7 +123,7 @@ int WriteNewFile(const std::wstring& path, const std::string& text) {
 
 // The key version the live manifest names, 0 for none.
 uint64_t LiveKeyVersion(const std::wstring& feed) {
-  std::wstring path = feed + L"\\manifest.ini";
+  std::wstring path = feed + PATH_SEPARATOR L"manifest.ini";
   if (!IsRegularFile(path.c_str())) return 0;
   CopyInto(config.manifest_path, path.c_str());
   return LoadedKeyFields().key_version;
@@ -208,7 +209,7 @@ int WriteKeys(const KeysOptions& options) {
   std::wstring made;
   ok = OpenBlobStore(options.feed, &store);
   if (ok) {
-    made = store.work + L"\\keys-made.ini";
+    made = store.work + PATH_SEPARATOR L"keys-made.ini";
     ok = WriteNewFile(made, text) && VerifyMadeRecord(made, start, version, signing.public_key) &&
          PublishFeedFile(store, L"keys.ini", current.text, text, &changed);
   }
@@ -217,7 +218,7 @@ int WriteKeys(const KeysOptions& options) {
     Say(L"keys.ini was not written");
     return 1;
   }
-  Say(L"%ls\\keys.ini written: key version %llu, signing key %ls, expires %ls", options.feed.c_str(),
+  Say(L"%ls" PATH_SEPARATOR L"keys.ini written: key version %llu, signing key %ls, expires %ls", options.feed.c_str(),
       static_cast<unsigned long long>(version), WideAscii(KeyHex(signing.public_key)).c_str(),
       WideAscii(UtcText(expires)).c_str());
   if (rotating) {

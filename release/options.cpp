@@ -8,6 +8,7 @@
 #include "engine/manifest.h"
 #include "engine/release_time.h"
 #include "engine/signature.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "release/feed_history.h"
 #include "release/output.h"
@@ -21,7 +22,7 @@ static int FullPath(const wchar_t* given, std::wstring* out) {
   }
   // A trailing backslash (as in "feed\") would double in every joined path.
   size_t length = wcslen(full);
-  if (length > 3 && full[length - 1] == L'\\') full[length - 1] = L'\0';
+  if (length > 3 && full[length - 1] == PATH_SEPARATOR_CHAR) full[length - 1] = L'\0';
   *out = full;
   return 1;
 }

@@ -15,6 +15,7 @@
 #include "engine/manifest.h"
 #include "engine/plan.h"
 #include "engine/signature.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
@@ -41,7 +42,7 @@ struct Listed {
 // A path inside (or equal to) folder, compared without regard to case.
 int IsWithin(const std::wstring& path, const std::wstring& folder) {
   std::wstring p = FoldedName(path), f = FoldedName(folder);
-  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
+  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == PATH_SEPARATOR_CHAR);
 }
 
 // What the feed holds now: its manifest's bytes, files by name and serial.
@@ -59,7 +60,7 @@ struct CurrentFeed {
 CurrentFeed ReadCurrentFeed(const std::wstring& feed) {
   CurrentFeed current;
   current.keys_read = ReadFeedKeys(feed, &current.keys);
-  std::wstring path = feed + L"\\manifest.ini";
+  std::wstring path = feed + PATH_SEPARATOR L"manifest.ini";
   if (!IsRegularFile(path.c_str())) return current;
   current.text = ReadSmallFile(path);
   CopyInto(config.manifest_path, path.c_str());
@@ -115,7 +116,7 @@ int CheckInputs(const PackOptions& options, const CurrentFeed& current, std::vec
   }
   for (const std::wstring& from : options.from) {
     uint32_t attributes = FileAttributes(from.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attributes == NO_ATTRIBUTES || !(attributes & ATTRIBUTE_FOLDER)) {
       Problem(L"%ls: --from names no folder", from.c_str());
       ok = 0;
     }
@@ -200,7 +201,7 @@ std::string ManifestToPublish(const PackOptions& options, const CurrentFeed& cur
   int names_record = !current.keys.present || current.key_fields.key_version == current.keys.version;
   if (kept != 0 && kept == current.serial) {
     if (names_record && UnsignedPart(current.text) == ManifestText(files, patches, options.version, kept, kept_fields) &&
-        CheckSignedFile((options.feed + L"\\manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
+        CheckSignedFile((options.feed + PATH_SEPARATOR L"manifest.ini").c_str(), pair.public_key) == SignatureFault::None) {
       *serial = kept;
       if (options.expiry.days != 0 || options.expiry.at_given) {
         Note(L"the release is the one published: manifest.ini is kept with its expiry, %ls; resign gives it a new "
@@ -342,7 +343,7 @@ int Pack(const PackOptions& options) {
   }
   wchar_t signed_as[128] = L"";
   if (serial != 0 && current.keys.present) {
-    CopyInto(config.manifest_path, (options.feed + L"\\manifest.ini").c_str());
+    CopyInto(config.manifest_path, (options.feed + PATH_SEPARATOR L"manifest.ini").c_str());
     ManifestKeyFields fields = LoadedKeyFields();
     FormatInto(signed_as, L", signed, serial %llu, key version %llu, expires %ls", static_cast<unsigned long long>(serial),
                static_cast<unsigned long long>(fields.key_version), WideAscii(UtcText(fields.expires)).c_str());

@@ -7,6 +7,7 @@
 #include "engine/file_table.h"
 #include "engine/manifest.h"
 #include "engine/staging.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -36,7 +37,7 @@ static int RunDiffTool(const PackOptions& options, const std::wstring& folder, c
   command += L"\"" + old_file + L"\" \"" + new_file + L"\" \"" + patch_file + L"\"";
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(L'\0');
-  PROCESS_INFORMATION process;
+  StartedProcess process;
   if (!StartHiddenProcess(options.diff_tool.c_str(), line.data(), folder.empty() ? nullptr : folder.c_str(), &process)) return 0;
   WaitForProcessEnd(&process);
   *exit_code = 1;  // an exit code that cannot be read counts as a failure
@@ -114,7 +115,7 @@ static int OlderClientsUnchanged(const std::vector<OlderClient>& olders, const s
   for (const OlderClient& older : olders) {
     for (size_t i = 0; i < release.size(); ++i) {
       if (older.sha256[i].empty()) continue;
-      std::wstring path = older.folder + L"\\" + release[i].name;
+      std::wstring path = older.folder + PATH_SEPARATOR + release[i].name;
       uint64_t size = 0, written = 0;
       if (!FileStamp(path.c_str(), &size, &written) || size != older.size[i] || written != older.written[i]) {
         Problem(L"%ls: changed while it was packed; pack again when the older client is left alone", path.c_str());
@@ -204,7 +205,7 @@ int MakePatches(const PackOptions& options, BlobStore* store, const std::vector<
     }
     ProgressBegin(L"diffing", total);
     for (size_t i : jobs) {
-      if (!MakeOnePatch(options, store, release[i], folder + L"\\" + release[i].name, older.sha256[i], &(*patches)[i])) {
+      if (!MakeOnePatch(options, store, release[i], folder + PATH_SEPARATOR + release[i].name, older.sha256[i], &(*patches)[i])) {
         ProgressEnd();
         return 0;
       }

@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -47,7 +48,7 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
     Problem(L"%ls: the history is empty", HistoryFolder(options.feed).c_str());
     return 0;
   }
-  std::string live = ReadSmallFile(options.feed + L"\\manifest.ini");
+  std::string live = ReadSmallFile(options.feed + PATH_SEPARATOR L"manifest.ini");
   // A manifest that resign signed again is its entry's release still.
   if (live.empty() || !SameRelease(live, ReadSmallFile(HistoryEntryPath(options.feed, *count)))) {
     Problem(L"manifest.ini is not the newest history entry (%u): it was changed by hand, or a pack or rollback "
@@ -61,8 +62,8 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
     FolderEntry entry;
     while (NextFolderEntry(&walk, &entry)) {
       if (wcsncmp(entry.name, WORK_FOLDER_PREFIX, wcslen(WORK_FOLDER_PREFIX)) != 0) continue;
-      if (WorkFolderInUse(options.feed + L"\\" + entry.name)) {
-        Problem(L"%ls\\%ls: a pack or rollback is at work on this feed; prune when it has ended",
+      if (WorkFolderInUse(options.feed + PATH_SEPARATOR + entry.name)) {
+        Problem(L"%ls" PATH_SEPARATOR L"%ls: a pack or rollback is at work on this feed; prune when it has ended",
                 options.feed.c_str(), entry.name);
         ok = 0;
       }
@@ -76,7 +77,7 @@ int MayPrune(const PruneOptions& options, uint32_t* count) {
 // junction is never listed through or emptied, since that would reach its
 // target.
 int IsPlainFolder(uint32_t attributes) {
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
+  return (attributes & (ATTRIBUTE_FOLDER | ATTRIBUTE_LINK)) == ATTRIBUTE_FOLDER;
 }
 
 // The keys (BlobKey) of the remote paths that the newest keep entries name
@@ -100,7 +101,7 @@ int KeptNames(const PruneOptions& options, uint32_t count, std::set<std::wstring
 // reports what is no blob at all.
 void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<std::wstring>& kept,
                std::vector<Removal>* removals, Tally* tally) {
-  std::wstring folder = options.feed + L"\\" + kind;
+  std::wstring folder = options.feed + PATH_SEPARATOR + kind;
   FolderWalk walk;
   if (!BeginFolderWalk(folder.c_str(), &walk)) {
     EndFolderWalk(&walk);
@@ -109,7 +110,7 @@ void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<
   FolderEntry entry;
   while (NextFolderEntry(&walk, &entry)) {
     std::wstring remote = std::wstring(kind) + L"/" + entry.name;
-    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsDigestName(entry.name)) {
+    if ((entry.attributes & ATTRIBUTE_FOLDER) || !IsDigestName(entry.name)) {
       // Never a blob pack wrote; on a file system that ignores case an
       // upper-case name may even be a kept blob itself.
       Note(L"%ls: no blob name; left alone", remote.c_str());
@@ -127,9 +128,9 @@ void WalkStore(const PruneOptions& options, const wchar_t* kind, const std::set<
 // Removes (or, in a dry run, names) the gathered blobs.
 void RemoveBlobs(const PruneOptions& options, const std::vector<Removal>& removals, Tally* tally) {
   for (const Removal& removal : removals) {
-    std::wstring path = options.feed + L"\\" + removal.remote;
+    std::wstring path = options.feed + PATH_SEPARATOR + removal.remote;
     for (wchar_t& c : path) {
-      if (c == L'/') c = L'\\';
+      if (c == L'/') c = PATH_SEPARATOR_CHAR;
     }
     if (options.dry_run) {
       Say(L"would remove %ls (%llu bytes)", removal.remote.c_str(), static_cast<unsigned long long>(removal.size));
@@ -162,7 +163,7 @@ void RemoveLeftWorkFolders(const PruneOptions& options) {
   }
   EndFolderWalk(&walk);
   for (const std::wstring& name : folders) {
-    std::wstring folder = options.feed + L"\\" + name;
+    std::wstring folder = options.feed + PATH_SEPARATOR + name;
     if (WorkFolderInUse(folder)) {
       Note(L"%ls: a pack is using it; left", name.c_str());
     } else if (options.dry_run) {

@@ -15,6 +15,7 @@
 #include "release/feed_keys.h"
 #include "release/output.h"
 #include "release/signing.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int Resign(const ResignOptions& options) {
     return 1;
   }
   if (!keys.present) {
-    Problem(L"%ls\\keys.ini: missing; resign renews the expiry of a feed with a key record (write one with the keys "
+    Problem(L"%ls" PATH_SEPARATOR L"keys.ini: missing; resign renews the expiry of a feed with a key record (write one with the keys "
             L"command)",
             options.feed.c_str());
     Say(L"nothing was written");
@@ -66,8 +67,8 @@ int Resign(const ResignOptions& options) {
   }
   std::wstring why;
   ReleaseRecord live;
-  if (!ReadRelease(options.feed + L"\\manifest.ini", &live, &why)) {
-    Problem(L"%ls\\manifest.ini: %ls", options.feed.c_str(), why.c_str());
+  if (!ReadRelease(options.feed + PATH_SEPARATOR L"manifest.ini", &live, &why)) {
+    Problem(L"%ls" PATH_SEPARATOR L"manifest.ini: %ls", options.feed.c_str(), why.c_str());
     Say(L"nothing was written");
     return 1;
   }

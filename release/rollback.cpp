@@ -10,6 +10,7 @@
 
 #include "app/config.h"
 #include "engine/manifest.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "release/blob_store.h"
 #include "release/client_folder.h"
@@ -26,7 +27,7 @@ namespace {
 // A path inside (or equal to) folder, compared without regard to case.
 int IsWithin(const std::wstring& path, const std::wstring& folder) {
   std::wstring p = FoldedName(path), f = FoldedName(folder);
-  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == L'\\');
+  return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == PATH_SEPARATOR_CHAR);
 }
 
 // The manifest that makes entry live again on a signed feed: its files and
@@ -123,7 +124,7 @@ int Rollback(const RollbackOptions& options) {
   }
   // The live release: its serial and what its clients hold. A live manifest
   // that cannot be read is not in the way: rollback replaces it.
-  std::wstring live_path = options.feed + L"\\manifest.ini";
+  std::wstring live_path = options.feed + PATH_SEPARATOR L"manifest.ini";
   ReleaseRecord live;
   int live_read = ReadRelease(live_path, &live, &why);
   if (!live_read) live.text = ReadSmallFile(live_path);

@@ -4,25 +4,26 @@
 #include <wchar.h>
 
 #include "app/config.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/hashing.h"
 #include "platform/text.h"
 
 // Attribute bits that make a path something other than a plain file.
-static const uint32_t kNotPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+static const uint32_t kNotPlainFile = ATTRIBUTE_FOLDER | ATTRIBUTE_LINK;
 
 // Bytes read per call while hashing.
 static const uint32_t kHashChunk = 65536;
 
 int IsRegularFile(const wchar_t* path) {
   uint32_t attributes = FileAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (attributes == NO_ATTRIBUTES) return 0;
   return (attributes & kNotPlainFile) == 0 ? 1 : 0;
 }
 
 // Reads the open file to its end into the digest; *count gets the bytes
 // read. Each chunk goes to sink, when there is one, after it is hashed.
-static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count, ChunkSink sink, void* context) {
+static int HashOpenFile(FileHandle file, unsigned char digest[32], uint64_t* count, ChunkSink sink, void* context) {
   unsigned char chunk[kHashChunk];
   Sha256 sha;
   int ok = Sha256Begin(&sha);
@@ -45,8 +46,8 @@ static int HashOpenFile(HANDLE file, unsigned char digest[32], uint64_t* count, 
 }
 
 int HashFileFeeding(const wchar_t* path, wchar_t* digest, uint64_t* byte_count, ChunkSink sink, void* context) {
-  HANDLE file = OpenForHashing(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  FileHandle file = OpenForHashing(path);
+  if (file == NO_FILE) return 0;
   unsigned char bytes[32];
   uint64_t count = 0;
   int ok = HashOpenFile(file, bytes, &count, sink, context);
@@ -86,5 +87,5 @@ int IsSha256Hex(const wchar_t* text) {
 }
 
 void JoinPath(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
-  FormatText(out, PATH_CAPACITY, L"%ls\\%ls", folder, name);
+  FormatText(out, PATH_CAPACITY, L"%ls" PATH_SEPARATOR L"%ls", folder, name);
 }

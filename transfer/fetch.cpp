@@ -5,6 +5,7 @@
 
 #include "app/config.h"
 #include "app/status.h"
+#include "platform/paths.h"
 #include "platform/files.h"
 #include "platform/https.h"
 #include "platform/text.h"
@@ -62,7 +63,7 @@ int PackageSourcePath(const wchar_t* package_dir, const wchar_t* remote_path, wc
   if (wcslen(package_dir) + 1 + wcslen(remote_path) >= PATH_CAPACITY) return 0;
   JoinPath(source, package_dir, remote_path);
   for (wchar_t* c = source; *c != L'\0'; ++c) {
-    if (*c == L'/') *c = L'\\';
+    if (*c == L'/') *c = PATH_SEPARATOR_CHAR;
   }
   return 1;
 }
@@ -104,7 +105,7 @@ static const uint64_t kNotAnnounced = ~0ull;
 // before a chunk that would pass the limit is written. announced: the
 // length the answer announced, which the body must then have, or
 // kNotAnnounced.
-static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule, uint64_t announced) {
+static int ReceiveBody(HttpsHandle request, FileHandle file, SizeRule rule, uint64_t announced) {
   unsigned char chunk[kTransferChunk];
   uint64_t expected_size = rule.expected;
   uint64_t limit = expected_size != 0 ? expected_size : rule.limit;
@@ -125,10 +126,10 @@ static int ReceiveBody(HINTERNET request, HANDLE file, SizeRule rule, uint64_t a
 
 // The HTTPS handles of one download, released in reverse order of opening.
 struct Download {
-  HINTERNET session;
-  HINTERNET connection;
-  HINTERNET request;
-  HANDLE file;
+  HttpsHandle session;
+  HttpsHandle connection;
+  HttpsHandle request;
+  FileHandle file;
 };
 
 static void ReleaseDownload(Download* download) {
@@ -166,7 +167,7 @@ static int Download200(Download* d, const wchar_t* host, uint16_t port, const wc
     return 0;
   }
   d->file = CreateNewFile(destination);
-  if (d->file == INVALID_HANDLE_VALUE) return 0;
+  if (d->file == NO_FILE) return 0;
   *created = 1;
   return ReceiveBody(d->request, d->file, rule, announced);
 }
@@ -185,7 +186,7 @@ static int FetchOverHttps(const wchar_t* remote_path, const wchar_t* destination
     ReportStatus(NEED_HTTPS_MESSAGE);
     return 0;
   }
-  Download download = {nullptr, nullptr, nullptr, INVALID_HANDLE_VALUE};
+  Download download = {nullptr, nullptr, nullptr, NO_FILE};
   // Only a file this call created may be deleted on failure: when the
   // create-new open fails, whatever is at the destination belongs to
   // someone else and stays.

@@ -31,8 +31,8 @@ static const uint32_t kFruitlessRetries = 12;
 // The receive time-out of one read, as in the plain fetcher.
 static const int kReceiveTimeoutMs = 30000;
 
-static HINTERNET fetch_session = nullptr;       // the one WinHTTP session; null while none is open
-static HINTERNET fetch_connection = nullptr;    // its connection to the feed's host; null while none is open
+static HttpsHandle fetch_session = nullptr;       // the one WinHTTP session; null while none is open
+static HttpsHandle fetch_connection = nullptr;    // its connection to the feed's host; null while none is open
 static wchar_t connected_host[256];              // the host fetch_connection was opened for
 static uint16_t connected_port = 0;              // and its port
 static uint32_t fruitless_left = kFruitlessRetries;  // what remains of the process's retry budget
@@ -124,7 +124,7 @@ static AttemptEnd FailureOfLastCall() {
 }
 
 // Sends one GET with the extra header lines and waits for its answer.
-static AttemptEnd SendGet(const Target* target, const wchar_t* headers, HINTERNET* request) {
+static AttemptEnd SendGet(const Target* target, const wchar_t* headers, HttpsHandle* request) {
   if (!EnsureConnection(target)) return FailureOfLastCall();
   *request = OpenHttpsGet(fetch_connection, target->url_path);
   if (*request == nullptr) return FailureOfLastCall();
@@ -135,7 +135,7 @@ static AttemptEnd SendGet(const Target* target, const wchar_t* headers, HINTERNE
 }
 
 // Reads Retry-After (seconds or a date) into the notes.
-static void ReadRetryAfter(HINTERNET request, AttemptNotes* notes) {
+static void ReadRetryAfter(HttpsHandle request, AttemptNotes* notes) {
   wchar_t text[64];
   if (!QueryHttpsHeaderText(request, L"Retry-After", text, 64)) return;
   uint64_t seconds = 0;
@@ -160,7 +160,7 @@ static int IsTransientStatus(uint32_t status) {
 
 // The strong validator of an answer: its ETag unless weak, else its
 // Last-Modified; empty when it has neither.
-static void ReadValidator(HINTERNET request, wchar_t* validator) {
+static void ReadValidator(HttpsHandle request, wchar_t* validator) {
   if (QueryHttpsHeaderText(request, L"ETag", validator, VALIDATOR_CAPACITY) && wcsncmp(validator, L"W/", 2) != 0) {
     return;
   }
@@ -170,7 +170,7 @@ static void ReadValidator(HINTERNET request, wchar_t* validator) {
 // Checks the announced length against what was asked for: longer is never
 // taken, shorter is a cut body. An answer without the header is judged by
 // its bytes.
-static AttemptEnd JudgeLength(HINTERNET request, uint64_t wanted) {
+static AttemptEnd JudgeLength(HttpsHandle request, uint64_t wanted) {
   wchar_t text[32];
   uint64_t announced = 0;
   if (!QueryHttpsHeaderText(request, L"Content-Length", text, 32)) return AttemptEnd::kComplete;
@@ -180,7 +180,7 @@ static AttemptEnd JudgeLength(HINTERNET request, uint64_t wanted) {
 
 // Streams exactly wanted body bytes into file, stopping before a chunk
 // that would pass it. Each chunk counts towards the byte progress.
-static AttemptEnd ReceiveInto(HINTERNET request, HANDLE file, uint64_t wanted, AttemptNotes* notes) {
+static AttemptEnd ReceiveInto(HttpsHandle request, FileHandle file, uint64_t wanted, AttemptNotes* notes) {
   unsigned char chunk[kChunk];
   uint64_t total = 0;
   for (;;) {
@@ -202,7 +202,7 @@ static AttemptEnd ReceiveInto(HINTERNET request, HANDLE file, uint64_t wanted, A
 
 // The bytes held at the part file: opened for appending, or created.
 struct PartFile {
-  HANDLE handle;
+  FileHandle handle;
   uint64_t have;
 };
 
@@ -210,21 +210,21 @@ struct PartFile {
 static int OpenPart(const wchar_t* path, PartFile* part) {
   part->have = 0;
   part->handle = OpenForAppending(path, &part->have);
-  return part->handle != INVALID_HANDLE_VALUE;
+  return part->handle != NO_FILE;
 }
 
 // Drops every byte of the part file and opens it empty.
 static int EmptyPart(RangedFile* file, PartFile* part) {
   CloseFile(part->handle);
-  part->handle = INVALID_HANDLE_VALUE;
-  if (FileAttributes(file->part_path) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(file->part_path)) return 0;
+  part->handle = NO_FILE;
+  if (FileAttributes(file->part_path) != NO_ATTRIBUTES && !DeleteOneFile(file->part_path)) return 0;
   return OpenPart(file->part_path, part);
 }
 
 // Judges the status of an answer to a request for bytes have to last of a
 // file that holds have bytes. On kComplete *start is where the body
 // belongs (have, or 0 for a whole file) and *wanted its length.
-static AttemptEnd JudgeStatus(HINTERNET request, const RangedFile* file, uint64_t have, uint64_t last, int ranged,
+static AttemptEnd JudgeStatus(HttpsHandle request, const RangedFile* file, uint64_t have, uint64_t last, int ranged,
                               uint64_t* start, uint64_t* wanted, AttemptNotes* notes) {
   uint32_t status = 0;
   if (!QueryHttpsStatus(request, &status)) return AttemptEnd::kTransient;
@@ -279,7 +279,7 @@ static AttemptEnd RequestRange(RangedFile* file, const Target* target, PartFile*
   uint64_t last = (file->size - have > RANGE_BYTES ? have + RANGE_BYTES : file->size) - 1;
   wchar_t headers[VALIDATOR_CAPACITY + 96];
   RangeHeaders(file, have, last, headers, VALIDATOR_CAPACITY + 96);
-  HINTERNET request = nullptr;
+  HttpsHandle request = nullptr;
   AttemptEnd end = SendGet(target, headers, &request);
   uint64_t start = 0, wanted = 0;
   if (end == AttemptEnd::kComplete) end = JudgeStatus(request, file, have, last, headers[0] != L'\0', &start, &wanted, notes);
@@ -393,7 +393,7 @@ int FetchRemainder(RangedFile* file) {
       file->validator[0] = L'\0';
       uint64_t held = 0;
       if (FileSizeFromAttributes(file->part_path, &held) && held <= file->size) DropDownloadBytes(held);
-      if (FileAttributes(file->part_path) != INVALID_FILE_ATTRIBUTES && !DeleteOneFile(file->part_path)) break;
+      if (FileAttributes(file->part_path) != NO_ATTRIBUTES && !DeleteOneFile(file->part_path)) break;
       continue;
     }
     if (!WaitForNextAttempt(&failures_in_row, &notes)) break;
@@ -403,20 +403,20 @@ int FetchRemainder(RangedFile* file) {
 }
 
 int FetchExactly(const wchar_t* remote_path, uint64_t size, const wchar_t* destination) {
-  if (FileAttributes(destination) != INVALID_FILE_ATTRIBUTES) {
+  if (FileAttributes(destination) != NO_ATTRIBUTES) {
     ReportStatus(DOWNLOAD_FAILED_MESSAGE);
     return 0;
   }
   RangedFile file = {remote_path, size, destination, {0}, nullptr, nullptr, 0, 0};
   if (FetchRemainder(&file)) return 1;
-  if (FileAttributes(destination) != INVALID_FILE_ATTRIBUTES) DeleteOneFile(destination);
+  if (FileAttributes(destination) != NO_ATTRIBUTES) DeleteOneFile(destination);
   return 0;
 }
 
 // One whole GET of a file of at most limit bytes into a new file.
 static AttemptEnd AttemptSmall(const Target* target, const wchar_t* destination, uint64_t limit,
                                AttemptNotes* notes) {
-  HINTERNET request = nullptr;
+  HttpsHandle request = nullptr;
   AttemptEnd end = SendGet(target, L"", &request);
   uint32_t status = 0;
   if (end == AttemptEnd::kComplete && !QueryHttpsStatus(request, &status)) end = AttemptEnd::kTransient;
@@ -431,8 +431,8 @@ static AttemptEnd AttemptSmall(const Target* target, const wchar_t* destination,
     end = AttemptEnd::kFatal;
   }
   if (end == AttemptEnd::kComplete) {
-    HANDLE file = CreateNewFile(destination);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file = CreateNewFile(destination);
+    if (file == NO_FILE) {
       end = AttemptEnd::kFatal;
     } else {
       unsigned char chunk[kChunk];

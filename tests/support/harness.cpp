@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "app/config.h"
-#include "app/status.h"
+#include "app/status_window.h"
 #include "engine/file_table.h"
 #include "support/files.h"
 

@@ -14,7 +14,7 @@
 #include "support/release.h"
 #include "support/updater.h"
 #include "support/window_probe.h"
-#include "platform/window.h"
+#include "platform/win/window.h"
 
 namespace {
 

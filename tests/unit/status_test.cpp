@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/config.h"
-#include "app/status.h"
+#include "app/status_window.h"
 #include "app/work_area.h"
 #include "support/files.h"
 #include "support/window_probe.h"

@@ -1,6 +1,13 @@
 // Files and folders over kernel32.
 #include "platform/files.h"
 
+#include <windows.h>
+
+// The attribute bits the callers test are Windows' own.
+static_assert(NO_ATTRIBUTES == INVALID_FILE_ATTRIBUTES && ATTRIBUTE_FOLDER == FILE_ATTRIBUTE_DIRECTORY &&
+                  ATTRIBUTE_LINK == FILE_ATTRIBUTE_REPARSE_POINT,
+              "attribute bits");
+
 #ifdef UPDATER_TEST_SEAMS
 #include <wchar.h>
 

@@ -1,5 +1,12 @@
 // Process, thread and start-up services of kernel32 and shell32.
+//
+// A StartedProcess carries PROCESS_INFORMATION's two handles; the ids are
+// not kept because nothing asks for them.
 #include "platform/processes.h"
+
+#include <windows.h>
+
+#include "platform/win/start_up.h"
 
 #include <shellapi.h>
 #include <string.h>
@@ -49,32 +56,38 @@ int StartDetachedThread(LPTHREAD_START_ROUTINE routine) {
 }
 
 int StartHiddenProcess(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
-                       PROCESS_INFORMATION* process) {
+                       StartedProcess* started) {
   // Size 68 and nothing else: no desktop, title, position, flags or
   // standard handles for the child.
   STARTUPINFOW startup;
   static_assert(sizeof startup == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOW must have its Windows layout");
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
-  memset(process, 0, sizeof *process);
-  return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        folder, &startup, process)
-             ? 1
-             : 0;
+  PROCESS_INFORMATION process;
+  memset(&process, 0, sizeof process);
+  started->process = nullptr;
+  started->thread = nullptr;
+  if (!CreateProcessW(application, command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder,
+                      &startup, &process)) {
+    return 0;
+  }
+  started->process = process.hProcess;
+  started->thread = process.hThread;
+  return 1;
 }
 
-void WaitForProcessEnd(const PROCESS_INFORMATION* process) {
-  WaitForSingleObject(process->hProcess, INFINITE);
+void WaitForProcessEnd(const StartedProcess* process) {
+  WaitForSingleObject(process->process, INFINITE);
 }
 
-void QueryExitCode(const PROCESS_INFORMATION* process, uint32_t* code) {
+void QueryExitCode(const StartedProcess* process, uint32_t* code) {
   DWORD value = 0;
-  if (GetExitCodeProcess(process->hProcess, &value)) *code = value;
+  if (GetExitCodeProcess(process->process, &value)) *code = value;
 }
 
-void CloseProcessHandles(PROCESS_INFORMATION* process) {
-  CloseHandle(process->hThread);
-  CloseHandle(process->hProcess);
+void CloseProcessHandles(StartedProcess* process) {
+  CloseHandle(process->thread);
+  CloseHandle(process->process);
 }
 
 uint64_t MillisecondsNow() {

@@ -1,12 +1,19 @@
 // HTTPS over WinHTTP.
 #include "platform/https.h"
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include <string.h>
 
 // The split record is passed by size; the 32-bit layout is 60 bytes (104 in
 // the 64-bit test twin), and a wrong size makes the call fail on every
 // address.
 static_assert(sizeof(URL_COMPONENTS) == (sizeof(void*) == 4 ? 60 : 104), "URL_COMPONENTS must have its Windows layout");
+
+int HttpsClientPresent() {
+  return 1;
+}
 
 int SplitHttpsAddress(const wchar_t* address, wchar_t* host, uint32_t host_capacity, wchar_t* path,
                       uint32_t path_capacity, uint16_t* port) {

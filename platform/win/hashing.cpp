@@ -1,6 +1,9 @@
 // SHA-256 over bcrypt. Every status below zero is a failure.
 #include "platform/hashing.h"
 
+#include <windows.h>
+#include <bcrypt.h>
+
 int Sha256Begin(Sha256* state) {
   state->provider = nullptr;
   state->hash = nullptr;

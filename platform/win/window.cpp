@@ -1,5 +1,5 @@
 // Windows and controls over user32, comctl32 and shell32.
-#include "platform/window.h"
+#include "platform/win/window.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
