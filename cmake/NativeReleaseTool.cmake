@@ -47,5 +47,5 @@ target_link_libraries(quenfar8-release PRIVATE OpenSSL::Crypto)
 
 if(QUENFAR8_TESTS)
   enable_testing()
-  add_subdirectory(tests/native)
+  add_subdirectory(tests/native ${CMAKE_BINARY_DIR}/tests-native)
 endif()

@@ -55,6 +55,13 @@ int NameLess(const std::wstring& a, const std::wstring& b) {
 // it is passed over or refused (refusals are printed and counted in *bad).
 static int TakeEntry(const FolderEntry& entry, int* bad) {
   if (IsUpdaterOwn(entry.name, entry.attributes)) return 0;
+  // Only a POSIX system hands over such a name (its bytes print as they
+  // are): no manifest could name the file, and no Windows client hold it.
+  if (entry.undecodable) {
+    Problem(L"%ls: the name is not valid UTF-8; a Windows client cannot hold it", entry.name);
+    ++*bad;
+    return 0;
+  }
   if (entry.attributes & ATTRIBUTE_LINK) {
     Problem(L"%ls: a link, not a regular file", entry.name);
     ++*bad;

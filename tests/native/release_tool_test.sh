@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# The native release tool's behaviour, run natively on real folders:
+#   release_tool_test.sh <case> <quenfar8-release> <native tools folder> <work folder> [<Windows build> <scripts>]
+# Each case prints what it finds wrong and ends non-zero on the first fault.
+# The client folders live under a path with Hangul and spaces, as a
+# publisher's may.
+set -euo pipefail
+case_name=$1 tool=$2 tools=$3 work=$4
+rm -rf "$work"
+base="$work/배포 작업/client folders"
+mkdir -p "$base"
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# make_client <folder> <readme text> <data size>: a sample client.
+make_client() {
+  mkdir -p "$1"
+  printf 'MZ stand-in game' > "$1/Quenfar8.exe"
+  printf '%s\r\n' "$2" > "$1/readme.txt"
+  head -c "$3" /dev/zero | tr '\0' 'q' > "$1/data.pak"
+  printf 'x' | dd of="$1/data.pak" bs=1 seek=$(( $3 / 2 )) conv=notrunc status=none
+}
+
+# run_tool <expected exit> <output file> <arguments...>
+run_tool() {
+  local expected=$1 out=$2
+  shift 2
+  local code=0
+  "$tool" "$@" >"$out" 2>&1 || code=$?
+  [ "$code" = "$expected" ] || { cat "$out" >&2; fail "exit $code, expected $expected: $*"; }
+}
+
+case "$case_name" in
+PackAndCheck)
+  make_client "$base/1.0" "first" 100000
+  run_tool 0 pack.out pack "$base/1.0" "$work/피드 feed" --version 1.0
+  grep -q "2 new blobs\|3 new blobs" pack.out || { cat pack.out; fail "pack did not report its blobs"; }
+  for f in "$base/1.0"/*; do
+    sum=$(sha256sum "$f" | cut -d' ' -f1)
+    cmp -s "$f" "$work/피드 feed/files/$sum" || fail "blob of $(basename "$f") is not its bytes"
+    grep -q "^sha256=$sum"$'\r'"\?$" "$work/피드 feed/manifest.ini" || fail "manifest lacks $sum"
+  done
+  run_tool 0 check.out check "$work/피드 feed"
+  grep -q "^no problems" check.out || { cat check.out; fail "check found problems"; }
+  # A damaged blob is found.
+  blob=$(ls "$work/피드 feed/files" | head -n1)
+  printf 'changed' >> "$work/피드 feed/files/$blob"
+  run_tool 1 damaged.out check "$work/피드 feed"
+  grep -q "$blob" damaged.out || { cat damaged.out; fail "check did not name the damaged blob"; }
+  ;;
+PatchedRelease)
+  make_client "$base/1.0" "first" 300000
+  cp -r "$base/1.0" "$base/1.1"
+  printf 'y' | dd of="$base/1.1/data.pak" bs=1 seek=1000 conv=notrunc status=none
+  printf 'second\r\n' > "$base/1.1/readme.txt"
+  run_tool 0 pack1.out pack "$base/1.0" feed --version 1.0
+  run_tool 0 pack2.out pack "$base/1.1" feed --version 1.1 --from "$base/1.0" --diff-tool "$tools/make_patch" \
+    --patch-tool "$tools/hpatchz"
+  [ -n "$(ls feed/patches)" ] || { cat pack2.out; fail "no patch was made"; }
+  grep -q "^\[patch\." feed/manifest.ini || fail "the manifest names no patch"
+  run_tool 0 check.out check feed --client "$base/1.0" --patch-tool "$tools/hpatchz"
+  grep -q "patch \[patch\." check.out || { cat check.out; fail "the plan for a 1.0 client takes no patch"; }
+  grep -q "^no problems" check.out || { cat check.out; fail "check found problems"; }
+  # A patch tool that fails is reported, and nothing is written.
+  before=$(cd feed && find . -type f | sort | xargs sha256sum)
+  code=0
+  QUENFAR8_TEST_DIFF_MODE=fail "$tool" pack "$base/1.1" feed --version 1.2 --from "$base/1.0" \
+    --diff-tool "$tools/make_patch" --patch-tool "$tools/hpatchz" >fail.out 2>&1 || code=$?
+  [ "$code" = 1 ] || { cat fail.out; fail "a failing differ gave exit $code"; }
+  [ "$before" = "$(cd feed && find . -type f | sort | xargs sha256sum)" ] || fail "a failed pack changed the feed"
+  ;;
+SignedRelease)
+  make_client "$base/1.0" "first" 5000
+  run_tool 0 keygen.out keygen "$work/signing-key.pem"
+  public=$(grep -o '[0-9a-f]\{128\}' keygen.out | head -n1)
+  [ -n "$public" ] || { cat keygen.out; fail "keygen printed no public key"; }
+  run_tool 0 pack.out pack "$base/1.0" feed --version 1.0 --sign "$work/signing-key.pem"
+  run_tool 0 check.out check feed --public-key "$public"
+  grep -q "^no problems" check.out || { cat check.out; fail "check refused the signature"; }
+  # OpenSSL's command line verifies the signature over every byte before
+  # the signature line, with the key OpenSSL reads from the key file.
+  openssl ec -in signing-key.pem -pubout -out public.pem 2>/dev/null
+  openssl ec -in signing-key.pem -pubout -outform DER 2>/dev/null | tail -c 64 | od -An -tx1 | tr -d ' \n' > public.hex
+  [ "$(cat public.hex)" = "$public" ] || fail "keygen's printed key is not the key file's"
+  size=$(stat -c %s feed/manifest.ini)
+  head -c $(( size - 141 )) feed/manifest.ini > signed.bytes
+  tail -c 141 feed/manifest.ini | grep -q '^;signature=[0-9a-f]\{128\}'$'\r''$' || fail "no signature line"
+  python3 - feed/manifest.ini > signature.der <<'PY'
+import sys
+line = open(sys.argv[1], 'rb').read()[-141:]
+raw = bytes.fromhex(line[11:139].decode())
+def integer(b):
+    b = b.lstrip(b'\0') or b'\0'
+    if b[0] & 0x80: b = b'\0' + b
+    return b'\x02' + bytes([len(b)]) + b
+body = integer(raw[:32]) + integer(raw[32:])
+sys.stdout.buffer.write(b'\x30' + bytes([len(body)]) + body)
+PY
+  openssl dgst -sha256 -verify public.pem -signature signature.der signed.bytes > verify.out 2>&1 ||
+    { cat verify.out; fail "OpenSSL does not verify the signature"; }
+  # A manifest changed after signing is refused.
+  sed -i 's/^version=1.0/version=1.9/' feed/manifest.ini
+  run_tool 1 tampered.out check feed --public-key "$public"
+  ;;
+RefusedNames)
+  # Names a Linux folder can hold and a Windows client cannot: pack names
+  # the file in one problem line and writes nothing.
+  while IFS='|' read -r label name; do
+    client="$base/$label"
+    mkdir -p "$client"
+    printf 'MZ' > "$client/Quenfar8.exe"
+    name=$(printf "$name")
+    printf 'x' > "$client/$name"
+    [ "$label" = case-twins ] && printf 'y' > "$client/README.TXT"
+    code=0
+    "$tool" pack "$client" "$work/feed-$label" --version 1.0 > "$label.out" 2>&1 || code=$?
+    [ "$code" = 1 ] || { cat "$label.out"; fail "$label: exit $code"; }
+    [ ! -e "$work/feed-$label" ] || fail "$label: the feed folder was made"
+    [ "$(grep -c '^problem: ' "$label.out")" = 1 ] || { cat "$label.out"; fail "$label: not one problem line"; }
+    grep -qF "problem: $name" "$label.out" || grep -qF "and $name" "$label.out" ||
+      { cat "$label.out"; fail "$label: the problem line does not name the file"; }
+  done <<'NAMES'
+case-twins|readme.txt
+backslash|a\\b.txt
+colon|a:b.txt
+star|a*b.txt
+question|a?b.txt
+quote|a"b.txt
+less|a<b.txt
+greater|a>b.txt
+pipe|a|b.txt
+trailing-dot|readme.
+trailing-space|readme 
+device|CON
+device-with-extension|nul.txt
+not-utf8|x\377.txt
+NAMES
+  ;;
+HistoryCommands)
+  make_client "$base/1.0" "first" 1000
+  cp -r "$base/1.0" "$base/1.1"
+  printf 'second\r\n' > "$base/1.1/readme.txt"
+  run_tool 0 pack1.out pack "$base/1.0" feed --version 1.0
+  run_tool 0 pack2.out pack "$base/1.1" feed --version 1.1
+  run_tool 0 history.out history feed
+  grep -q "1.0" history.out && grep -q "1.1" history.out || { cat history.out; fail "history lacks a release"; }
+  run_tool 0 rollback.out rollback feed --to 1
+  grep -q "^version=1.0" feed/manifest.ini || fail "rollback did not bring 1.0 back"
+  run_tool 0 check.out check feed
+  run_tool 0 prune.out prune feed --keep 1
+  ;;
+SameFeedAsWindows)
+  windows_build=$5 scripts=$6
+  make_client "$base/1.0" "first" 200000
+  cp -r "$base/1.0" "$base/1.1"
+  printf 'y' | dd of="$base/1.1/data.pak" bs=1 seek=777 conv=notrunc status=none
+  printf 'second\r\n' > "$base/1.1/readme.txt"
+  # Relative paths: the same arguments mean the same folders to both.
+  rel="배포 작업/client folders"
+  run_tool 0 n1.out pack "$rel/1.0" native-feed --version 1.0
+  run_tool 0 n2.out pack "$rel/1.1" native-feed --version 1.1 --from "$rel/1.0" --diff-tool "$tools/make_patch" \
+    --patch-tool "$tools/hpatchz"
+  export QUENFAR8_BUILD_DIR=$windows_build
+  . "$scripts/wine-env.sh"
+  wine "$windows_build/Quenfar8Release.exe" pack "$rel/1.0" windows-feed --version 1.0 > w1.out 2>&1 ||
+    { cat w1.out; fail "the Windows program's first pack failed"; }
+  wine "$windows_build/Quenfar8Release.exe" pack "$rel/1.1" windows-feed --version 1.1 --from "$rel/1.0" \
+    --diff-tool "$windows_build/tools/make_patch.exe" --patch-tool "$windows_build/tools/hpatchz.exe" > w2.out 2>&1 ||
+    { cat w2.out; fail "the Windows program's second pack failed"; }
+  [ -n "$(ls native-feed/patches)" ] || fail "no patch was made"
+  diff -r native-feed windows-feed || fail "the feed folders differ"
+  ;;
+*)
+  fail "no case $case_name"
+  ;;
+esac
+echo "ok: $case_name"
