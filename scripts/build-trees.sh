@@ -6,6 +6,17 @@
 # what runs under wine is their 64-bit twin, built from the same sources
 # into build-twin64/ beside build/ and run under wine64. It says so first.
 
+# Builds the native release tool into build-linux/ (QUENFAR8_NATIVE_BUILD_DIR)
+# with the host's compiler; its cross-check packs with the Windows program
+# of the tree named as the tree to run.
+build_native_tree() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  export QUENFAR8_NATIVE_BUILD_DIR="${QUENFAR8_NATIVE_BUILD_DIR:-$root/build-linux}"
+  cmake -S "$root" -B "$QUENFAR8_NATIVE_BUILD_DIR" -DQUENFAR8_WINDOWS_BUILD_DIR="$QUENFAR8_BUILD_DIR" >/dev/null
+  cmake --build "$QUENFAR8_NATIVE_BUILD_DIR" -j"$(nproc)"
+}
+
 # Builds, then sets QUENFAR8_BUILD_DIR to the tree to run.
 build_trees_for_this_machine() {
   local root
@@ -13,6 +24,7 @@ build_trees_for_this_machine() {
   export QUENFAR8_BUILD_DIR="${QUENFAR8_BUILD_DIR:-$root/build}"
   "$root/scripts/build.sh"
   if wine --version </dev/null >/dev/null 2>&1; then
+    build_native_tree
     return 0
   fi
   echo "This machine runs no 32-bit code, so wine cannot start the shipped 32-bit programs here."
@@ -21,4 +33,5 @@ build_trees_for_this_machine() {
   export QUENFAR8_SHIPPED_BUILD_DIR="$QUENFAR8_BUILD_DIR"
   export QUENFAR8_BUILD_DIR="${QUENFAR8_TWIN_BUILD_DIR:-$root/build-twin64}"
   QUENFAR8_TWIN_64=1 "$root/scripts/build.sh"
+  build_native_tree
 }

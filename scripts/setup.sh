@@ -27,6 +27,9 @@ packages=(
   # cross compiler and the same libraries for wine64.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libgnutls30 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
+  # The native release tool (build-linux/): the host compiler and the
+  # libraries it links.
+  g++ libssl-dev libcurl4-openssl-dev
 )
 
 missing=()
