@@ -243,9 +243,11 @@ void CheckRootedManifest(const std::wstring& manifest, const KeyRecord& record) 
   CheckSerial();
 }
 
-// keys.ini and then the manifest, as an updater built with these root keys
-// (and no recorded roots: a fresh install) judges them.
-void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string>& root_keys) {
+// keys.ini, as an updater built with these root keys (and no recorded
+// roots: a fresh install) judges it before it fetches the manifest. 1 with
+// *record filled when the record holds (its times may still be
+// problems), else 0.
+int CheckKeyRecordFile(const std::vector<std::string>& root_keys, KeyRecord* record) {
   RootSet roots;
   roots.count = 0;
   for (const std::string& key : root_keys) DecodePublicKey(key.c_str(), roots.keys[roots.count++]);
@@ -255,10 +257,9 @@ void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string
   if (!FetchFile(L"keys.ini", path.c_str(), 0)) {
     Problem(L"keys.ini: the updater cannot fetch it and says %ls", QuotedReport().c_str());
     Note(L"the manifest's signature cannot be judged without the key record");
-    return;
+    return 0;
   }
-  KeyRecord record;
-  KeyRecordFault fault = VerifyKeyRecord(path.c_str(), &roots, &record);
+  KeyRecordFault fault = VerifyKeyRecord(path.c_str(), &roots, record);
   switch (fault) {
     case KeyRecordFault::None:
       break;
@@ -282,22 +283,22 @@ void CheckRootedFeed(const std::wstring& manifest, const std::vector<std::string
   }
   if (fault != KeyRecordFault::None) {
     Note(L"the manifest's signature cannot be judged without a valid key record");
-    return;
+    return 0;
   }
   Say(L"keys.ini: signed by a root key; key version %llu, signing key %ls, expires %ls",
-      static_cast<unsigned long long>(record.version), WideAscii(KeyHex(record.signing_key)).c_str(),
-      TimeText(record.expires).c_str());
-  for (uint32_t i = 0; i < record.roots.count; ++i) {
+      static_cast<unsigned long long>(record->version), WideAscii(KeyHex(record->signing_key)).c_str(),
+      TimeText(record->expires).c_str());
+  for (uint32_t i = 0; i < record->roots.count; ++i) {
     int given = 0;
-    for (uint32_t j = 0; j < roots.count; ++j) given = given || memcmp(roots.keys[j], record.roots.keys[i], 64) == 0;
+    for (uint32_t j = 0; j < roots.count; ++j) given = given || memcmp(roots.keys[j], record->roots.keys[i], 64) == 0;
     if (!given) {
       Say(L"keys.ini: its root rotations hand over to %ls; updaters that read it trust that root from then on",
-          WideAscii(KeyHex(record.roots.keys[i])).c_str());
+          WideAscii(KeyHex(record->roots.keys[i])).c_str());
     }
   }
-  JudgeTimes(L"keys.ini", record.signed_at, record.expires,
+  JudgeTimes(L"keys.ini", record->signed_at, record->expires,
              L"the keys command with the root key writes it again (the same --version and signing key renew it)");
-  CheckRootedManifest(manifest, record);
+  return 1;
 }
 
 // Without root keys given: a note when the feed has a key record, which
@@ -790,6 +791,9 @@ void NoteUnnamedBlobs(const std::wstring& feed) {
 
 int CheckFeed(const CheckOptions& options) {
   std::wstring manifest = work_folder + PATH_SEPARATOR L"manifest.ini";
+  // The updater built with root keys fetches and judges the record first.
+  KeyRecord record;
+  int record_holds = !options.root_keys.empty() && CheckKeyRecordFile(options.root_keys, &record);
   ClearReported();
   if (!FetchFile(L"manifest.ini", manifest.c_str(), 0)) {
     Problem(L"manifest.ini: the updater cannot fetch it and says %ls", QuotedReport().c_str());
@@ -797,7 +801,7 @@ int CheckFeed(const CheckOptions& options) {
   }
   CopyInto(config.manifest_path, manifest.c_str());
   if (!options.root_keys.empty()) {
-    CheckRootedFeed(manifest, options.root_keys);
+    if (record_holds) CheckRootedManifest(manifest, record);
   } else {
     CheckSignature(manifest, options.public_key);
     NoteKeyRecord(options);

@@ -2,6 +2,7 @@
 # Checks deploy/s3/publish.sh against the real Ceph gateway of the test
 # fixture, by the gateway's own request log: blobs first, a listing after
 # them, the manifest last; a blob already there never written again; a feed
+# whose key record goes up after its blobs and before its manifest; a feed
 # whose manifest names a blob it lacks, a blob in the bucket with another
 # size and a path outside files/ and patches/ refused with nothing
 # published; --delete removes what the feed no longer has but never the
@@ -129,6 +130,21 @@ for _ in $(seq 1 300); do
 done
 new_puts=$(requests "$prefix" | grep '^PUT ' | tail -n +$((lines_before + 1)))
 if [ "$new_puts" = "PUT /$bucket/${prefix}manifest.ini 200" ]; then ok "again: the manifest only"; else fail "again: $new_puts"; fi
+
+# 2b. A feed with a key record: its record goes up after the blobs and
+# before the manifest that may name its key version.
+feed "$work/keyed" "game" "data of a keyed release"
+printf '[keys]\r\nformat=1\r\nversion=1\r\n' > "$work/keyed/keys.ini"
+keyed=$run/keyed/
+if publish_run "$work/keyed" "$keyed"; then ok "a feed with a key record"; else fail "a keyed publish: $(cat "$work/out")"; fi
+wait_for_log "PUT /$bucket/${keyed}manifest.ini " || fail "no manifest PUT for the keyed feed"
+requests "$keyed" | grep '^PUT ' > "$work/keyed-order"
+if [ "$(sed 's| 200$||; s|files/[0-9a-f]\{64\}$|files/<blob>|' "$work/keyed-order" | tr '\n' ' ')" = \
+  "PUT /$bucket/${keyed}files/<blob> PUT /$bucket/${keyed}files/<blob> PUT /$bucket/${keyed}keys.ini PUT /$bucket/${keyed}manifest.ini " ]; then
+  ok "2 blobs, then keys.ini, then the manifest"
+else
+  fail "order of the keyed publish:"; cat "$work/keyed-order"
+fi
 
 # 3. Refusals: nothing published.
 refused() {
