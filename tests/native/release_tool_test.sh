@@ -150,6 +150,24 @@ HistoryCommands)
   run_tool 0 check.out check feed
   run_tool 0 prune.out prune feed --keep 1
   ;;
+KeyRecord)
+  # Root and signing keys: the feed's key record, a renewed expiry, and
+  # check with the root key; a manifest changed afterwards is refused.
+  make_client "$base/1.0" "first" 1000
+  run_tool 0 root.out keygen "$work/root.pem"
+  run_tool 0 signing.out keygen "$work/signing.pem"
+  root=$(grep -o '[0-9a-f]\{128\}' root.out | head -n1)
+  run_tool 0 pack.out pack "$base/1.0" feed --version 1.0 --sign "$work/signing.pem"
+  run_tool 0 keys.out keys feed --root-key "$work/root.pem" --signing-key "$work/signing.pem"
+  run_tool 0 resign.out resign feed --sign "$work/signing.pem"
+  grep -q "serial 2" resign.out || { cat resign.out; fail "resign did not sign again"; }
+  run_tool 0 check.out check feed --root-key "$root"
+  grep -q "^keys.ini: signed by a root key" check.out || { cat check.out; fail "check did not judge the record"; }
+  grep -q "^no problems" check.out || { cat check.out; fail "check found problems"; }
+  sed -i 's/^version=1.0/version=1.9/' feed/manifest.ini
+  run_tool 1 tampered.out check feed --root-key "$root"
+  grep -q "^problem: manifest.ini: the signature does not verify" tampered.out || { cat tampered.out; fail "no signature problem"; }
+  ;;
 SameFeedAsWindows)
   windows_build=$5 scripts=$6
   make_client "$base/1.0" "first" 200000
