@@ -8,7 +8,9 @@
 # service), curl for the checks and the benchmark, hyperfine for the
 # benchmarks' timings, osslsigncode for Authenticode signing and its tests,
 # a Korean font, and Ceph's monitor, OSD and S3 gateway with the aws tool
-# for a feed in an object store (run by the tests, never as services). Safe
+# for a feed in an object store (run by the tests, never as services), and
+# debootstrap and qemu for the emulated machine that runs the shipped 32-bit
+# programs where this kernel cannot (scripts/vm32/). Safe
 # to run again: it does nothing when everything is present.
 set -euo pipefail
 
@@ -27,6 +29,9 @@ packages=(
   # cross compiler and the same libraries for wine64.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libgnutls30 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
+  # The emulated machine that runs the shipped 32-bit programs there
+  # (scripts/vm32/): its system is made with debootstrap and run by qemu.
+  debootstrap qemu-system-x86
 )
 
 missing=()
