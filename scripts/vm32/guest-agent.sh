@@ -1,11 +1,26 @@
 #!/bin/bash
-# Runs in the guest, started by its first process with the control folder
-# shared by scripts/vm32/run.sh: keeps one wineserver for the whole boot,
+# Runs in the guest, started by its first process from the control folder
+# that scripts/vm32/run.sh shares (and copies it into): mounts the checkout,
+# keeps one wineserver for the whole boot,
 # then runs each request it finds there (a folder with the command, its
 # folder and environment, marked ready by a file "go") and writes the
 # command's output and exit code beside it, until the host asks it to stop.
 set -u
 ctl=$1
+
+# The checkout, at its own path. Mounted with the page cache (cache=loose):
+# without it a read of more than one 9p message comes back short, and wine,
+# which reads a program's sections with one pread each, runs zeros where
+# the rest of the code should be (an access violation at a read of address
+# 0 or 2 in the program's own code). The host leaves the tree alone while
+# the guest runs, and every command's writes are synced before its exit
+# code is.
+share=$(cat "$ctl/share")
+mkdir -p "$share"
+if ! mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=524288 src "$share"; then
+  echo "quenfar8-vm32: cannot mount $share" >/dev/ttyS0
+  exit 1
+fi
 
 # One wineserver for every command of this boot: each wine process then
 # starts in a second or two instead of ten or more.

@@ -1,9 +1,9 @@
 #!/bin/bash
 # The guest's first process. Mounts what a minimal system needs, starts a
 # virtual display, and then either makes the wine prefix and powers off
-# (quenfar8.mode=setup, the image's first boot) or mounts the host's
-# checkout at its own path and hands over to the checkout's agent
-# (scripts/vm32/guest-agent.sh), which runs what the host asks for.
+# (quenfar8.mode=setup, the image's first boot) or hands over to the agent
+# of the checkout (scripts/vm32/guest-agent.sh), which mounts the checkout
+# and runs what the host asks for.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root LANG=C.UTF-8 DISPLAY=:99 WINEDEBUG=-all WINEARCH=win32
@@ -64,16 +64,12 @@ if [ "$mode" = setup ]; then
   power_off
 fi
 
-# The rest is the agent of the checkout being tested, so that it changes
-# with the checkout and not with the image.
-share=$(cat "$ctl/share" 2>/dev/null || true)
-if [ -n "$share" ]; then
-  mkdir -p "$share"
-  mount -t 9p -o trans=virtio,version=9p2000.L,cache=mmap,msize=524288 src "$share" || say "cannot mount $share"
-fi
-if [ -f "$share/scripts/vm32/guest-agent.sh" ]; then
-  bash "$share/scripts/vm32/guest-agent.sh" "$ctl"
+# The rest is the agent that run.sh puts into the control folder: it
+# mounts the checkout and runs what the host asks for, and changes with the
+# checkout, not with the image.
+if [ -f "$ctl/guest-agent.sh" ]; then
+  bash "$ctl/guest-agent.sh" "$ctl"
 else
-  say "no agent in the shared folder"
+  say "no agent in the control folder"
 fi
 power_off

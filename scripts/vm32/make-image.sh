@@ -34,8 +34,9 @@ unmount_all() {
   for m in "${mounted[@]}"; do umount -l "$m" 2>/dev/null || true; done
   mounted=()
 }
-trap 'unmount_all; rm -rf "$rootfs"' EXIT
-rm -rf "$image_dir" "$rootfs"
+# Never into a mount of the host left behind by a failed step.
+trap 'unmount_all; rm -rf --one-file-system "$rootfs"' EXIT
+rm -rf --one-file-system "$image_dir" "$rootfs"
 mkdir -p "$image_dir" "$rootfs"
 
 # Debian's archive as this machine's apt is configured to reach it: every
@@ -94,7 +95,7 @@ cp "$(ls "$rootfs"/boot/initrd.img-* | tail -1)" "$image_dir/initrd.img"
 say "writing the ext4 image"
 truncate -s 6G "$image_dir/disk.raw"
 mkfs.ext4 -q -F -L quenfar8-vm32 -d "$rootfs" "$image_dir/disk.raw"
-rm -rf "$rootfs"
+rm -rf --one-file-system "$rootfs"
 made=$(date +%s)
 
 # The first boot makes the wine prefix (wineboot -i, the fonts) inside the

@@ -22,6 +22,7 @@ qemu_pid=""
 if [ -z "$ctl" ]; then
   image=$("$vm32_dir/make-image.sh")
   ctl=$(mktemp -d "${TMPDIR:-/tmp}/quenfar8-vm32.XXXXXX")
+  cp "$vm32_dir/guest-agent.sh" "$ctl/"
   booted=$(date +%s.%N)
   vm32_boot "$image" "$ctl" agent $((limit + 900)) "$vm32_root" >"$ctl/qemu.log" 2>&1 &
   qemu_pid=$!
