@@ -64,11 +64,11 @@ std::wstring Bytes(uint64_t count) {
   if (count < 1024) {
     FormatInto(text, L"%llu bytes", static_cast<unsigned long long>(count));
   } else if (count < 1048576) {
-    FormatInto(text, L"%.1f KiB", count / 1024.0);
+    FormatInto(text, L"%.1f KiB", static_cast<double>(count) / 1024.0);
   } else if (count < 1073741824ULL) {
-    FormatInto(text, L"%.1f MiB", count / 1048576.0);
+    FormatInto(text, L"%.1f MiB", static_cast<double>(count) / 1048576.0);
   } else {
-    FormatInto(text, L"%.2f GiB", count / 1073741824.0);
+    FormatInto(text, L"%.2f GiB", static_cast<double>(count) / 1073741824.0);
   }
   return text;
 }

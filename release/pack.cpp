@@ -304,9 +304,10 @@ void PrintSummary(const std::vector<ClientFile>& files, const std::vector<std::v
       }
       download += chosen;
     }
+    double share = total > 0 ? 100.0 * static_cast<double>(download) / static_cast<double>(total) : 0.0;
     Say(L"clients of %ls: download %ls (%llu bytes) of %llu bytes, %.1f%%: %u current, %u by patch, %u whole",
         older.folder.c_str(), Bytes(download).c_str(), static_cast<unsigned long long>(download),
-        static_cast<unsigned long long>(total), total > 0 ? 100.0 * download / total : 0.0, current, patched, whole);
+        static_cast<unsigned long long>(total), share, current, patched, whole);
   }
 }
 

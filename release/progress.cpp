@@ -17,12 +17,13 @@ static const uint64_t kRedrawMs = 250;
 
 static void DrawLine() {
   uint64_t elapsed = MillisecondsNow() - progress_start_ms;
-  double rate = elapsed > 0 ? (progress_done / 1048576.0) / (elapsed / 1000.0) : 0.0;
+  double done_mib = static_cast<double>(progress_done) / 1048576.0;
+  double rate = elapsed > 0 ? done_mib / (static_cast<double>(elapsed) / 1000.0) : 0.0;
   wchar_t line[256];
   // Carriage return first and blanks last: the line overwrites the one
   // drawn before it, whatever its length was.
-  FormatInto(line, L"\r%ls: %.1f of %.1f MiB, %.1f MiB/s     ", progress_what, progress_done / 1048576.0,
-             progress_total / 1048576.0, rate);
+  FormatInto(line, L"\r%ls: %.1f of %.1f MiB, %.1f MiB/s     ", progress_what, done_mib,
+             static_cast<double>(progress_total) / 1048576.0, rate);
   WriteToStream(Stream::Err, line);
   progress_drawn_ms = MillisecondsNow();
 }

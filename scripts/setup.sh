@@ -8,7 +8,9 @@
 # service), curl for the checks and the benchmark, hyperfine for the
 # benchmarks' timings, osslsigncode for Authenticode signing and its tests,
 # a Korean font, and Ceph's monitor, OSD and S3 gateway with the aws tool
-# for a feed in an object store (run by the tests, never as services). Safe
+# for a feed in an object store (run by the tests, never as services), and
+# debootstrap and qemu for the emulated machine that runs the shipped 32-bit
+# programs where this kernel cannot (scripts/vm32/). Safe
 # to run again: it does nothing when everything is present.
 set -euo pipefail
 
@@ -30,6 +32,9 @@ packages=(
   # The native release tool (build-linux/): the host compiler and the
   # libraries it links.
   g++ libssl-dev libcurl4-openssl-dev
+  # The emulated machine that runs the shipped 32-bit programs there
+  # (scripts/vm32/): its system is made with debootstrap and run by qemu.
+  debootstrap qemu-system-x86
 )
 
 missing=()

@@ -8,7 +8,9 @@
 # stream redirected, the server and services hold nothing of ours, and each
 # later wine process starts in tens of milliseconds instead of seconds.
 
-export WINEPREFIX="$QUENFAR8_BUILD_DIR/wineprefix"
+# QUENFAR8_WINEPREFIX names a prefix made elsewhere (the guest of
+# scripts/vm32/ keeps one in its image).
+export WINEPREFIX="${QUENFAR8_WINEPREFIX:-$QUENFAR8_BUILD_DIR/wineprefix}"
 export WINEDEBUG=-all
 export QUENFAR8_BUILD_DIR
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include "support/process.h"
 
 #ifndef QF8_TEST_ROOT
 #error "QF8_TEST_ROOT must name the build tree's folder for test files"
@@ -235,7 +236,7 @@ static bool RunUnixProgram(const wchar_t* program, const std::wstring& command, 
   DWORD start = GetTickCount();
   for (;;) {
     ok = done();
-    if (ok || GetTickCount() - start > timeout_ms) break;
+    if (ok || GetTickCount() - start > Deadline(timeout_ms)) break;
     Sleep(20);
   }
   CloseHandle(process.hThread);

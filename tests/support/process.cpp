@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "support/window_probe.h"
 
@@ -124,6 +125,18 @@ void Program::AnswerBoxes() {
   }
 }
 
+DWORD Deadline(DWORD ms) {
+  static const double factor = [] {
+    wchar_t text[32] = {};
+    DWORD length = GetEnvironmentVariableW(L"QUENFAR8_TEST_TIME_FACTOR", text, 32);
+    if (length == 0 || length >= 32) return 1.0;
+    double value = _wtof(text);
+    return value >= 1.0 ? value : 1.0;
+  }();
+  double stretched = static_cast<double>(ms) * factor;
+  return stretched >= 4e9 ? INFINITE - 1 : static_cast<DWORD>(stretched);
+}
+
 RunOutcome Program::Wait(DWORD timeout_ms) {
   RunOutcome outcome;
   if (process_.hProcess == nullptr) {
@@ -131,9 +144,10 @@ RunOutcome Program::Wait(DWORD timeout_ms) {
     return outcome;
   }
   DWORD start = GetTickCount();
+  const DWORD deadline = Deadline(timeout_ms);
   while (WaitForSingleObject(process_.hProcess, 25) == WAIT_TIMEOUT) {
     AnswerBoxes();
-    if (GetTickCount() - start > timeout_ms) {
+    if (GetTickCount() - start > deadline) {
       outcome.timed_out = true;
       TerminateProcess(process_.hProcess, 99);
       WaitForSingleObject(process_.hProcess, 10000);
@@ -147,7 +161,7 @@ RunOutcome Program::Wait(DWORD timeout_ms) {
 
 bool Program::WaitEnded(DWORD timeout_ms, DWORD* exit_code) {
   if (process_.hProcess == nullptr) return false;
-  if (WaitForSingleObject(process_.hProcess, timeout_ms) != WAIT_OBJECT_0) return false;
+  if (WaitForSingleObject(process_.hProcess, Deadline(timeout_ms)) != WAIT_OBJECT_0) return false;
   GetExitCodeProcess(process_.hProcess, exit_code);
   return true;
 }

@@ -54,12 +54,19 @@ class Program {
 RunOutcome RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder,
                       DWORD timeout_ms = 60000);
 
+// A deadline of ms milliseconds, stretched by the factor in
+// QUENFAR8_TEST_TIME_FACTOR (1 when unset) on a slower machine, such as
+// the emulated one that runs the shipped 32-bit build. Every wait of the
+// test support takes its deadline through this.
+DWORD Deadline(DWORD ms);
+
 // Polls condition every 20 ms until it holds or timeout_ms pass.
 template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeout_ms = 30000) {
   DWORD start = GetTickCount();
+  const DWORD deadline = Deadline(timeout_ms);
   while (!condition()) {
-    if (GetTickCount() - start > timeout_ms) return false;
+    if (GetTickCount() - start > deadline) return false;
     Sleep(20);
   }
   return true;

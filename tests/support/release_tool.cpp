@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/files.h"
+#include "support/process.h"
 
 #if !defined(QF8_RELEASE_TOOL) || !defined(QF8_DIFF_TOOL)
 #error "the build must name the release tool and the test differ"
@@ -88,7 +89,7 @@ ToolRun RunConsoleProgram(const std::wstring& exe, const std::wstring& arguments
   CloseHandle(err);
   EXPECT_TRUE(started) << Utf8(exe);
   if (started) {
-    if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(process.hProcess, Deadline(timeout_ms)) == WAIT_TIMEOUT) {
       run.timed_out = true;
       TerminateProcess(process.hProcess, 99);
       WaitForSingleObject(process.hProcess, 10000);

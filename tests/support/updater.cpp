@@ -87,7 +87,7 @@ unsigned long long KillUpdaterWhenHeld(const InstallFolder& install, const std::
   if (!updater.started()) return 0;
   bool reached = false;
   DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeout_ms) {
+  while (GetTickCount() - start < Deadline(timeout_ms)) {
     if (SizeOfFile(partial) >= mark) {
       reached = true;
       break;

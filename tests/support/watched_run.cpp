@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "support/files.h"
+#include "support/process.h"
 
 std::string WatchedRun::Describe() const {
   char text[64];
@@ -73,7 +74,7 @@ WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments, co
     DEBUG_EVENT event;
     if (!WaitForDebugEvent(&event, 50)) {
       DWORD now = GetTickCount();
-      if (!ending && now - start > timeout_ms) {
+      if (!ending && now - start > Deadline(timeout_ms)) {
         run.ending = WatchedRun::kTimedOut;
         ending = true;
         TerminateProcess(process.hProcess, 99);

@@ -333,20 +333,27 @@ TEST(Window, ByteProgressOfALargeSlowDownload) {
   UpdaterWindow w;
   ASSERT_TRUE(FindUpdaterWindow(program.pid(), &w));
   // Two labels: the status line above the bar, and the byte figures under
-  // it, beside the button (whatever order the children are listed in).
+  // it, beside the button (whatever order the children are listed in). The
+  // byte label is made last, so on a slow machine the window can be found
+  // before it exists: wait for it.
   RECT bar = ChildRect(w.main, w.bar);
   RECT button = ChildRect(w.main, w.button);
   HWND bytes = nullptr;
   int labels = 0;
-  for (HWND child = GetWindow(w.main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (_wcsicmp(ClassOf(child).c_str(), L"Static") != 0) continue;
-    ++labels;
-    if (ChildRect(w.main, child).top < bar.top) {
-      w.label = child;
-    } else {
-      bytes = child;
+  WaitFor([&] {
+    bytes = nullptr;
+    labels = 0;
+    for (HWND child = GetWindow(w.main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (_wcsicmp(ClassOf(child).c_str(), L"Static") != 0) continue;
+      ++labels;
+      if (ChildRect(w.main, child).top < bar.top) {
+        w.label = child;
+      } else {
+        bytes = child;
+      }
     }
-  }
+    return labels >= 2;
+  });
   EXPECT_EQ(labels, 2);
   ASSERT_NE(bytes, nullptr) << "no byte label";
   EXPECT_EQ(ChildRect(w.main, w.label).top, 20) << "the status line moved";
