@@ -15,7 +15,8 @@ xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 # The native release tool's tests: they need no wine and take seconds.
 native_tests() {
   echo "The native release tool: the tests of $QUENFAR8_NATIVE_BUILD_DIR, run here without wine"
-  (cd "$QUENFAR8_NATIVE_BUILD_DIR" && ctest --output-on-failure "$@")
+  rm -f "$QUENFAR8_NATIVE_BUILD_DIR/Testing/native-junit.xml"
+  (cd "$QUENFAR8_NATIVE_BUILD_DIR" && ctest --output-on-failure --output-junit Testing/native-junit.xml "$@")
 }
 if [ -z "${QUENFAR8_SHIPPED_BUILD_DIR:-}" ]; then
   native_tests "$@"
@@ -54,6 +55,7 @@ if [ "${QUENFAR8_VM32:-1}" != 0 ]; then
   echo "The lane took $(($(date +%s) - started)) s."
 fi
 python3 "$root/scripts/test-summary.py" \
+  "native release tool ($QUENFAR8_NATIVE_BUILD_DIR, no wine)" "$QUENFAR8_NATIVE_BUILD_DIR/Testing/native-junit.xml" "$native_rc" \
   "64-bit twin ($QUENFAR8_BUILD_DIR, wine64 here)" "$twin_junit" "$twin_rc" \
   "shipped 32-bit ($QUENFAR8_SHIPPED_BUILD_DIR, 32-bit wine in the emulated machine)" \
   "$QUENFAR8_SHIPPED_BUILD_DIR/Testing/shipped32-junit.xml" "$lane_rc"
