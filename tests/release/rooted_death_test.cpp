@@ -15,10 +15,10 @@ TEST(RootedDeath, ARunEndedAtAnyPointStillTakesTheNextValidFeed) {
   // Version 1 under root 1; version 2 hands over to the new root; version
   // 3 is signed by the new root alone.
   RootedFeed first(Join(root, L"v1"), releases), handover(Join(root, L"v2"), releases), after(Join(root, L"v3"), releases);
-  RecordSpec record;
+  RecordPlan record;
   record.signing_key = signing;
   record.root = RootKey1();
-  ManifestSpec manifest;
+  ManifestPlan manifest;
   manifest.signing_key = signing;
   first.Publish(record, manifest);
   record.version = manifest.key_version = manifest.serial = 2;

@@ -112,7 +112,7 @@ struct Rotation {
 };
 
 // A key record as a publisher writes it.
-struct RecordSpec {
+struct RecordPlan {
   uint64_t version = 1;
   std::wstring signing_key;      // the manifests' key
   std::wstring root;             // signs the last line
@@ -121,23 +121,23 @@ struct RecordSpec {
   std::vector<Rotation> rotations;
 };
 
-inline std::string RecordText(const RecordSpec& spec) {
-  std::string body = "[keys]\r\nformat=1\r\nversion=" + std::to_string(spec.version) +
-                     "\r\nsigning_key=" + PublicHex(spec.signing_key) + "\r\nsigned=" +
-                     TimeFromNow(spec.signed_offset) + "\r\nexpires=" + TimeFromNow(spec.expires_offset) + "\r\n";
+inline std::string RecordText(const RecordPlan& plan) {
+  std::string body = "[keys]\r\nformat=1\r\nversion=" + std::to_string(plan.version) +
+                     "\r\nsigning_key=" + PublicHex(plan.signing_key) + "\r\nsigned=" +
+                     TimeFromNow(plan.signed_offset) + "\r\nexpires=" + TimeFromNow(plan.expires_offset) + "\r\n";
   int n = 0;
-  for (const Rotation& rotation : spec.rotations) {
+  for (const Rotation& rotation : plan.rotations) {
     std::string from = PublicHex(rotation.from), to = PublicHex(rotation.to);
     std::string statement = "quenfar8 root rotation\n" + from + "\n" + to + "\n";
     body += "\r\n[rotation." + std::to_string(++n) + "]\r\nfrom=" + from + "\r\nto=" + to +
             "\r\nsignature=" +
             OpenSslSignature(statement, rotation.signer.empty() ? rotation.from : rotation.signer) + "\r\n";
   }
-  return body + SignatureLine(body, spec.root);
+  return body + SignatureLine(body, plan.root);
 }
 
 // A manifest's key fields and the key that signs it.
-struct ManifestSpec {
+struct ManifestPlan {
   uint64_t serial = 1;
   uint64_t key_version = 1;
   std::wstring signing_key;
@@ -147,13 +147,13 @@ struct ManifestSpec {
 
 // The release's unsigned manifest with the key fields put into [release],
 // signed.
-inline std::string SignedManifestText(const std::string& unsigned_text, const ManifestSpec& spec) {
+inline std::string SignedManifestText(const std::string& unsigned_text, const ManifestPlan& plan) {
   std::string body = unsigned_text;
   size_t end = body.find("\r\n\r\n[file.0]");
-  body.insert(end + 2, "serial=" + std::to_string(spec.serial) + "\r\nkey_version=" + std::to_string(spec.key_version) +
-                           "\r\nsigned=" + TimeFromNow(spec.signed_offset) + "\r\nexpires=" +
-                           TimeFromNow(spec.expires_offset) + "\r\n");
-  return body + SignatureLine(body, spec.signing_key);
+  body.insert(end + 2, "serial=" + std::to_string(plan.serial) + "\r\nkey_version=" + std::to_string(plan.key_version) +
+                           "\r\nsigned=" + TimeFromNow(plan.signed_offset) + "\r\nexpires=" +
+                           TimeFromNow(plan.expires_offset) + "\r\n");
+  return body + SignatureLine(body, plan.signing_key);
 }
 
 // A feed folder of release 1.1 whose record and manifest the tests write.
@@ -175,7 +175,7 @@ struct RootedFeed {
     WriteBytes(Record(), record);
     WriteBytes(Manifest(), manifest);
   }
-  void Publish(const RecordSpec& record, const ManifestSpec& manifest) const {
+  void Publish(const RecordPlan& record, const ManifestPlan& manifest) const {
     Publish(RecordText(record), SignedManifestText(unsigned_manifest, manifest));
   }
 };

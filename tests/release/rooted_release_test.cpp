@@ -16,11 +16,11 @@ TEST(RootedRelease, EitherPinnedRootCertifiesAndTheRunRecordsTheKeyVersion) {
   std::wstring signing = NewKey(L"signing");
   const std::wstring roots[] = {RootKey1(), RootKey2()};
   for (int i = 0; i < 2; ++i) {
-    RecordSpec record;
+    RecordPlan record;
     record.version = 3;
     record.signing_key = signing;
     record.root = roots[i];
-    ManifestSpec manifest;
+    ManifestPlan manifest;
     manifest.serial = 5;
     manifest.key_version = 3;
     manifest.signing_key = signing;
@@ -39,10 +39,10 @@ TEST(RootedRelease, EveryRefusalHasItsLineAndChangesNothing) {
   SampleReleases releases;
   RootedFeed feed(root, releases);
   std::wstring signing = NewKey(L"signing"), stranger = NewKey(L"stranger");
-  RecordSpec good_record;
+  RecordPlan good_record;
   good_record.signing_key = signing;
   good_record.root = RootKey1();
-  ManifestSpec good_manifest;
+  ManifestPlan good_manifest;
   good_manifest.signing_key = signing;
   std::string record = RecordText(good_record), manifest = SignedManifestText(feed.unsigned_manifest, good_manifest);
 
@@ -52,20 +52,20 @@ TEST(RootedRelease, EveryRefusalHasItsLineAndChangesNothing) {
     const char* message;
   };
   std::vector<Case> cases;
-  auto record_with = [&](void (*change)(RecordSpec*)) {
-    RecordSpec spec = good_record;
-    change(&spec);
-    return RecordText(spec);
+  auto record_with = [&](void (*change)(RecordPlan*)) {
+    RecordPlan plan = good_record;
+    change(&plan);
+    return RecordText(plan);
   };
-  auto manifest_with = [&](void (*change)(ManifestSpec*)) {
-    ManifestSpec spec = good_manifest;
-    change(&spec);
-    return SignedManifestText(feed.unsigned_manifest, spec);
+  auto manifest_with = [&](void (*change)(ManifestPlan*)) {
+    ManifestPlan plan = good_manifest;
+    change(&plan);
+    return SignedManifestText(feed.unsigned_manifest, plan);
   };
   {
-    RecordSpec spec = good_record;
-    spec.root = stranger;
-    cases.push_back({"a record signed by a key that is no root", RecordText(spec), manifest, kKeyRecord});
+    RecordPlan plan = good_record;
+    plan.root = stranger;
+    cases.push_back({"a record signed by a key that is no root", RecordText(plan), manifest, kKeyRecord});
   }
   {
     // The expiry moved a year on after signing.
@@ -76,19 +76,19 @@ TEST(RootedRelease, EveryRefusalHasItsLineAndChangesNothing) {
   }
   cases.push_back({"a record without its signature line", record.substr(0, record.size() - 141), manifest, kKeyRecord});
   cases.push_back({"a record past its expiry",
-                   record_with([](RecordSpec* s) { s->signed_offset = -40 * kDay, s->expires_offset = -kDay; }),
+                   record_with([](RecordPlan* s) { s->signed_offset = -40 * kDay, s->expires_offset = -kDay; }),
                    manifest, kExpired});
   cases.push_back({"a record signed two years from now (a clock years behind)",
-                   record_with([](RecordSpec* s) { s->signed_offset = 730 * kDay, s->expires_offset = 760 * kDay; }),
+                   record_with([](RecordPlan* s) { s->signed_offset = 730 * kDay, s->expires_offset = 760 * kDay; }),
                    manifest, kExpired});
   cases.push_back({"a manifest past its expiry",
-                   record, manifest_with([](ManifestSpec* s) { s->signed_offset = -9 * kDay, s->expires_offset = -2 * kDay; }),
+                   record, manifest_with([](ManifestPlan* s) { s->signed_offset = -9 * kDay, s->expires_offset = -2 * kDay; }),
                    kExpired});
   cases.push_back({"a manifest expired three years ago (a clock years ahead)", record,
-                   manifest_with([](ManifestSpec* s) { s->signed_offset = -1200 * kDay, s->expires_offset = -1100 * kDay; }),
+                   manifest_with([](ManifestPlan* s) { s->signed_offset = -1200 * kDay, s->expires_offset = -1100 * kDay; }),
                    kExpired});
   cases.push_back({"a manifest signed in a year", record,
-                   manifest_with([](ManifestSpec* s) { s->signed_offset = 365 * kDay, s->expires_offset = 400 * kDay; }),
+                   manifest_with([](ManifestPlan* s) { s->signed_offset = 365 * kDay, s->expires_offset = 400 * kDay; }),
                    kExpired});
   {
     std::string edited = manifest;
@@ -97,12 +97,12 @@ TEST(RootedRelease, EveryRefusalHasItsLineAndChangesNothing) {
     cases.push_back({"a manifest whose expiry was edited", record, edited, kBadSignature});
   }
   {
-    ManifestSpec spec = good_manifest;
-    spec.signing_key = stranger;
-    cases.push_back({"a manifest signed by another key", record, SignedManifestText(feed.unsigned_manifest, spec), kBadSignature});
+    ManifestPlan plan = good_manifest;
+    plan.signing_key = stranger;
+    cases.push_back({"a manifest signed by another key", record, SignedManifestText(feed.unsigned_manifest, plan), kBadSignature});
   }
   cases.push_back({"a manifest naming a key version the record does not hold", record,
-                   manifest_with([](ManifestSpec* s) { s->key_version = 2; }), kUpdating});
+                   manifest_with([](ManifestPlan* s) { s->key_version = 2; }), kUpdating});
   {
     std::string body = feed.unsigned_manifest;
     body.insert(body.find("\r\n\r\n[file.0]") + 2, "serial=1\r\n");
@@ -125,10 +125,10 @@ TEST(RootedRelease, EveryRefusalHasItsLineAndChangesNothing) {
       {"expired four minutes ago", -kDay, -240},
   };
   for (const Tolerated& t : tolerated) {
-    ManifestSpec spec = good_manifest;
-    spec.signed_offset = t.signed_offset;
-    spec.expires_offset = t.expires_offset;
-    feed.Publish(record, SignedManifestText(feed.unsigned_manifest, spec));
+    ManifestPlan plan = good_manifest;
+    plan.signed_offset = t.signed_offset;
+    plan.expires_offset = t.expires_offset;
+    feed.Publish(record, SignedManifestText(feed.unsigned_manifest, plan));
     RootedClient client(Join(root, L"install-" + Wide(t.what)), releases.v10);
     ExpectUpdated(client, feed.folder, releases, t.what);
   }
@@ -143,10 +143,10 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
   RootedClient client(Join(root, L"install"), releases.v10);
 
   // Version 1.
-  RecordSpec v1;
+  RecordPlan v1;
   v1.signing_key = s1;
   v1.root = RootKey1();
-  ManifestSpec m1;
+  ManifestPlan m1;
   m1.signing_key = s1;
   std::string record1 = RecordText(v1), manifest1 = SignedManifestText(feed.unsigned_manifest, m1);
   feed.Publish(record1, manifest1);
@@ -154,11 +154,11 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
   EXPECT_EQ(client.Recorded(L"key.version"), "1");
 
   // s1 leaks: version 2 names s2, and the manifest is signed again by s2.
-  RecordSpec v2 = v1;
+  RecordPlan v2 = v1;
   v2.version = 2;
   v2.signing_key = s2;
   std::string record2 = RecordText(v2);
-  ManifestSpec m2;
+  ManifestPlan m2;
   m2.serial = 2;
   m2.key_version = 2;
   m2.signing_key = s2;
@@ -169,7 +169,7 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
 
   // Whoever holds s1 signs a manifest under the old version: the record
   // retired that key.
-  ManifestSpec leaked;
+  ManifestPlan leaked;
   leaked.serial = 9;
   leaked.key_version = 1;
   leaked.signing_key = s1;
@@ -181,13 +181,13 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
 
   // The first root retires: version 3 hands over from root 1 to a new root,
   // which signs the record.
-  RecordSpec v3 = v2;
+  RecordPlan v3 = v2;
   v3.version = 3;
   v3.signing_key = s3;
   v3.root = new_root;
   v3.rotations = {{RootKey1(), new_root}};
   std::string record3 = RecordText(v3);
-  ManifestSpec m3;
+  ManifestPlan m3;
   m3.serial = 3;
   m3.key_version = 3;
   m3.signing_key = s3;
@@ -199,11 +199,11 @@ TEST(RootedRelease, SigningKeysRotateAndRootsHandOver) {
 
   // From now on a record signed by root 1 alone is refused, even one of a
   // higher version, while the same record signed by the new root passes.
-  RecordSpec v4 = v3;
+  RecordPlan v4 = v3;
   v4.version = 4;
   v4.rotations = {};
   v4.root = RootKey1();
-  ManifestSpec m4 = m3;
+  ManifestPlan m4 = m3;
   m4.serial = 4;
   m4.key_version = 4;
   std::string manifest4 = SignedManifestText(feed.unsigned_manifest, m4);
@@ -245,10 +245,10 @@ TEST(RootedRelease, AManifestOfANewerKeyFetchesTheRecordOnceMore) {
     MakeFolder(to.substr(0, to.rfind(L'\\')));
     ASSERT_TRUE(CopyFileW(Join(feed.folder, file).c_str(), to.c_str(), FALSE));
   }
-  RecordSpec record;
+  RecordPlan record;
   record.signing_key = signing;
   record.root = RootKey2();
-  ManifestSpec manifest;
+  ManifestPlan manifest;
   manifest.key_version = 2;
   manifest.signing_key = signing;
   WriteBytes(Join(served, L"keys.ini"), RecordText(record));
