@@ -67,11 +67,12 @@ in_guest apt-get update >"$image_dir/packages.log" 2>&1
 # What the lane's tests call besides the programs: 32-bit wine with the
 # libraries WinHTTP's TLS and the window pictures need, Xvfb, nginx, the
 # loopback HTTPS feed (python3, openssl), curl, ImageMagick, the Korean
-# font, CTest; and a kernel that can mount the checkout over 9p.
+# font, CTest, and hyperfine for bench/shipped32.sh; and a kernel that can
+# mount the checkout over 9p.
 packages=(
   wine wine32:i386 libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
   libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386 fonts-nanum fonts-wine
-  xvfb xauth x11-utils imagemagick nginx python3 openssl curl cmake bc time procps psmisc iproute2 kmod
+  xvfb xauth x11-utils imagemagick nginx python3 openssl curl cmake bc time hyperfine procps psmisc iproute2 kmod
   linux-image-amd64 initramfs-tools
 )
 say "installing ${#packages[@]} packages"

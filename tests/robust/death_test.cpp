@@ -142,7 +142,9 @@ void DieAtEveryPoint(const UpdateBench& bench, const RunSettings& base, Ending e
     RunSettings settings = base;
     settings.die_at = unsigned(n);
     RunRecord run = bench.Run(*client, settings);
-    EXPECT_EQ(run.exit_code, kDiedAtPoint) << "the run did not end at its point";
+    EXPECT_EQ(run.exit_code, kDiedAtPoint) << "the run did not end at its point; its log ends with: "
+                                           << (run.log.empty() ? std::string("(no log)") : run.log.back())
+                                           << "; the client stays in " << Utf8(client->dir());
     if (run.exit_code == kDiedAtPoint) ++died;
     // The same run up to the point: the death hit the call it was meant to.
     EXPECT_EQ(run.points, std::vector<std::string>(reference.points.begin(), reference.points.begin() + n));

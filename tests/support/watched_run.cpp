@@ -18,7 +18,7 @@ std::string WatchedRun::Describe() const {
       snprintf(text, sizeof text, "timed out");
       break;
     default:
-      snprintf(text, sizeof text, "not started");
+      snprintf(text, sizeof text, "not started (error %lu)", static_cast<unsigned long>(start_error));
       break;
   }
   std::string out = text;
@@ -64,6 +64,7 @@ WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments, co
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    run.start_error = GetLastError();
     return run;
   }
   DWORD start = GetTickCount();

@@ -14,12 +14,14 @@ struct WatchedRun {
   Ending ending = kNotStarted;
   DWORD exit_code = 0;       // kExited
   DWORD exception_code = 0;  // kCrashed: the exception nothing handled
+  DWORD start_error = 0;     // kNotStarted: CreateProcessW's last error
   // Captions of the visible top-level windows the program showed (a crash
   // dialog or a message box in a run that must show none).
   std::vector<std::wstring> windows;
   DWORD elapsed_ms = 0;
 
-  // "exit 1", "crash c0000005", "timed out", "not started", plus any windows.
+  // "exit 1", "crash c0000005", "timed out", "not started (error 2)", plus any
+// windows.
   std::string Describe() const;
 };
 

@@ -1,9 +1,10 @@
 // FetchExactly, the resilient fetch the release tool checks blobs with:
 // a blob cut short every time it is asked for fails alone, and the blobs
 // after it are fetched once each over a connection that carries nothing
-// of the cut one.
+// of the cut one. And the partial store continuing a download past 4 GiB.
 #include <gtest/gtest.h>
 
+#include <time.h>
 #include <wchar.h>
 
 #include <string>
@@ -14,6 +15,7 @@
 #include "support/files.h"
 #include "support/harness.h"
 #include "support/messages.h"
+#include "delivery/partial_store.h"
 #include "transfer/ranged_fetch.h"
 
 namespace {
@@ -108,6 +110,80 @@ TEST(FetchExactly, AnExistingDestinationIsLeftAlone) {
   EXPECT_EQ(FetchExactly(L"files/blob", bytes.size(), out.c_str()), 0);
   EXPECT_EQ(ReadBytes(out), "someone else's");
   EXPECT_TRUE(blobs.feed.Gets(path).empty());
+}
+
+// A new file of size bytes at path: zeros up to size - tail's length
+// (left unwritten, so that they take no disk), then tail.
+void WriteSparse(const std::wstring& path, uint64_t size, const std::string& tail) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size - tail.size());
+  ASSERT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN));
+  DWORD written = 0;
+  if (tail.empty()) {
+    ASSERT_TRUE(SetEndOfFile(file));
+  } else {
+    ASSERT_TRUE(WriteFile(file, tail.data(), DWORD(tail.size()), &written, nullptr));
+  }
+  CloseHandle(file);
+}
+
+// The size of the file at path and its last count bytes.
+std::string LastBytes(const std::wstring& path, DWORD count, uint64_t* size) {
+  std::string bytes(count, '\0');
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  LARGE_INTEGER length, at;
+  GetFileSizeEx(file, &length);
+  *size = static_cast<uint64_t>(length.QuadPart);
+  at.QuadPart = length.QuadPart - count;
+  DWORD got = 0;
+  if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, &bytes[0], count, &got, nullptr)) got = 0;
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
+// A download of 5 GiB and 100 bytes broke off after its first 5 GiB: the
+// store holds exactly that much, asks for the rest from byte 5368709120
+// and completes the file in its destination. Every offset and size here
+// is past 32 bits, so a build that cuts one of them (a 32-bit size_t on
+// the way) asks for other bytes, takes the entry as empty or writes the
+// rest at the wrong place. The zeros are sparse: no gigabyte moves.
+TEST(FetchThroughStore, ContinuesAnEntryPastFourGiB) {
+  RunHarness harness;
+  Blobs blobs;
+  const uint64_t held = 5368709120ULL;
+  const std::string tail = Filler(100, 95);
+  const uint64_t size = held + tail.size();
+  const std::wstring blob = Join(blobs.folder, L"files\\big");
+  WriteSparse(blob, size, tail);
+
+  const std::wstring digest(64, L'b');
+  const std::wstring store = Join(Join(harness.install, L".quenfar8-update"), L"partial");
+  MakeFolder(Join(harness.install, L".quenfar8-update"));
+  MakeFolder(store);
+  WriteSparse(Join(store, digest), held, "");
+  WriteBytes(Join(store, digest + L".rec"), "remote=files/big\r\nsize=" + std::to_string(size) +
+                                                "\r\nvalidator=\r\nsince=" + std::to_string(time(nullptr)) +
+                                                "\r\n");
+  EXPECT_EQ(HeldPartialBytes(L"files/big", digest.c_str(), size), held);
+
+  const std::wstring out = Join(harness.run, L"big");
+  int32_t continued = 0;
+  EXPECT_EQ(FetchThroughStore(L"files/big", digest.c_str(), size, out.c_str(), &continued), 1);
+  EXPECT_EQ(continued, 1);
+  EXPECT_EQ(blobs.feed.Gets("/" + blobs.name + "/files/big"),
+            (std::vector<std::string>{"bytes=5368709120-5368709219 - 206"}));
+  uint64_t out_size = 0;
+  EXPECT_EQ(LastBytes(out, DWORD(tail.size()), &out_size), tail);
+  EXPECT_EQ(out_size, size);
+  EXPECT_FALSE(Exists(Join(store, digest))) << "the entry stayed in the store";
+  EXPECT_FALSE(Exists(Join(store, digest + L".rec"))) << "the record stayed";
+  EndFetchConnection();
+  DeleteFileW(out.c_str());
+  DeleteFileW(blob.c_str());
 }
 
 }  // namespace
