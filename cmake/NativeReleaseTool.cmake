@@ -25,7 +25,7 @@ set(NATIVE_SHARED_SOURCES
   platform/posix/console.cpp platform/posix/dll_search.cpp platform/posix/files.cpp platform/posix/folders.cpp
   platform/posix/hashing.cpp platform/posix/https.cpp platform/posix/clock.cpp platform/posix/ini.cpp
   platform/posix/processes.cpp platform/posix/signing.cpp platform/posix/text.cpp platform/posix/utf8.cpp
-  platform/posix/entry.cpp)
+  platform/posix/entry.cpp platform/text.cpp)
 list(TRANSFORM NATIVE_SHARED_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 
 # The release tool builds no publisher key in, as on Windows.
