@@ -45,6 +45,23 @@ target_compile_options(quenfar8-release PRIVATE -Wall -Wextra -Werror -Wdate-tim
 target_compile_definitions(quenfar8-release PRIVATE _GNU_SOURCE _FORTIFY_SOURCE=2 PATCH_TOOL_DIGEST="${PATCH_TOOL_SHA256}")
 target_link_libraries(quenfar8-release PRIVATE OpenSSL::Crypto)
 
+# A Debian package for a publisher's CI image: "cpack -G DEB" in the build
+# tree makes quenfar8-release_<version>_<architecture>.deb, the program in
+# /usr/bin, its library dependencies found by dpkg-shlibdeps.
+set(QUENFAR8_RELEASE_TOOL_VERSION "1.0.0" CACHE STRING "Version of the native release tool's Debian package")
+install(TARGETS quenfar8-release RUNTIME DESTINATION bin)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quenfar8-release)
+set(CPACK_PACKAGE_VERSION ${QUENFAR8_RELEASE_TOOL_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Publishes Quenfar8 client releases as update feeds and checks them")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quenfar8 release team")
+include(CPack)
+
 if(QUENFAR8_TESTS)
   enable_testing()
   add_subdirectory(tests/native ${CMAKE_BINARY_DIR}/tests-native)

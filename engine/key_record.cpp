@@ -114,19 +114,9 @@ static int ReadKeyValue(const wchar_t* path, const wchar_t* section, const wchar
 static uint32_t ReadRecordBytes(const wchar_t* path) {
   uint64_t size = 0;
   if (!FileSizeFromAttributes(path, &size) || size == 0 || size > KEY_RECORD_LARGEST_BYTES) return 0;
-  FileHandle file = OpenForHashing(path);
-  if (file == NO_FILE) return 0;
-  uint32_t total = 0;
-  int ok = 1;
-  while (ok && total < KEY_RECORD_LARGEST_BYTES) {
-    uint32_t got = 0;
-    ok = ReadChunk(file, record_bytes + total, KEY_RECORD_LARGEST_BYTES - total, &got);
-    if (!ok || got == 0) break;
-    total += got;
-  }
-  CloseFile(file);
+  uint32_t total = ReadSmallFile(path, record_bytes, KEY_RECORD_LARGEST_BYTES);
   // A file that changed size while it was read is not the file judged.
-  return ok && total == size ? total : 0;
+  return total == size ? total : 0;
 }
 
 // The signature of the record's last line into signature, and the digest

@@ -137,15 +137,13 @@ static void RecordPath(const wchar_t* name, wchar_t* path) {
   FormatText(path, PATH_CAPACITY, L"%ls" PATH_SEPARATOR L".quenfar8-update" PATH_SEPARATOR L"%ls", config.install_dir, name);
 }
 
-uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity) {
-  wchar_t path[PATH_CAPACITY];
-  RecordPath(name, path);
+uint32_t ReadSmallFile(const wchar_t* path, char* bytes, uint32_t capacity) {
   FileHandle file = OpenForHashing(path);
   if (file == NO_FILE) return 0;
   uint32_t total = 0;
   int ok = 1;
-  // Read until the end, or one byte past capacity: a longer file is no
-  // record this program wrote.
+  // Read until the end, or one byte past capacity: a longer file is not
+  // taken, cut or otherwise.
   while (ok && total < capacity) {
     uint32_t got = 0;
     ok = ReadChunk(file, bytes + total, capacity - total, &got);
@@ -157,6 +155,12 @@ uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity) {
   if (ok && total == capacity) ok = ReadChunk(file, &extra, 1, &more) && more == 0;
   CloseFile(file);
   return ok ? total : 0;
+}
+
+uint32_t ReadRecordFile(const wchar_t* name, char* bytes, uint32_t capacity) {
+  wchar_t path[PATH_CAPACITY];
+  RecordPath(name, path);
+  return ReadSmallFile(path, bytes, capacity);
 }
 
 uint64_t RecordedNumber(const wchar_t* name) {

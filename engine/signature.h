@@ -55,6 +55,10 @@ int CheckReleaseSerial();
 // current whether or not the record could be written.
 void RecordReleaseSerial();
 
+// Reads the whole file at path into bytes; its size, or 0 when it is
+// missing, unreadable, empty or larger than capacity.
+uint32_t ReadSmallFile(const wchar_t* path, char* bytes, uint32_t capacity);
+
 // The work folder's record files (.quenfar8-update\<name>), shared by the
 // serial and the key records.
 // Reads the whole record into bytes; its size, or 0 when it is missing,

@@ -30,8 +30,9 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libgnutls30 libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
   # The native release tool (build-linux/): the host compiler and the
-  # libraries it links.
-  g++ libssl-dev libcurl4-openssl-dev
+  # libraries it links, and dpkg-dev for the dependencies of its Debian
+  # package (cpack -G DEB).
+  g++ libssl-dev libcurl4-openssl-dev dpkg-dev
   # The emulated machine that runs the shipped 32-bit programs there
   # (scripts/vm32/): its system is made with debootstrap and run by qemu.
   debootstrap qemu-system-x86

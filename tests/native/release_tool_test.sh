@@ -189,6 +189,28 @@ SameFeedAsWindows)
   [ -n "$(ls native-feed/patches)" ] || fail "no patch was made"
   diff -r native-feed windows-feed || fail "the feed folders differ"
   ;;
+DebianPackage)
+  build_tree=$5 cpack=$6
+  version=$(sed -n 's/^QUENFAR8_RELEASE_TOOL_VERSION:STRING=//p' "$build_tree/CMakeCache.txt")
+  arch=$(dpkg --print-architecture)
+  (cd "$build_tree" && "$cpack" -G DEB -B "$work/package") > cpack.out 2>&1 || { cat cpack.out; fail "cpack failed"; }
+  deb="$work/package/quenfar8-release_${version}_${arch}.deb"
+  [ -f "$deb" ] || { ls "$work/package"; fail "no $(basename "$deb")"; }
+  [ "$(dpkg-deb -f "$deb" Package)" = quenfar8-release ] || fail "the package has another name"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for library in libc6 libssl3 libstdc++6; do
+    case ", $depends" in *", $library "* | *", $library,"* | *", $library") ;; *) fail "Depends lacks $library: $depends" ;; esac
+  done
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' > files.txt
+  [ "$(cat files.txt)" = "./usr/bin/quenfar8-release" ] || { cat files.txt; fail "the package holds other files"; }
+  # The packaged program, unpacked, packs and checks like the built one.
+  dpkg-deb -x "$deb" root
+  tool="$work/root/usr/bin/quenfar8-release"
+  make_client "$base/1.0" "first" 50000
+  run_tool 0 pack.out pack "$base/1.0" feed --version 1.0
+  run_tool 0 check.out check feed
+  grep -q "^no problems" check.out || { cat check.out; fail "check found problems"; }
+  ;;
 *)
   fail "no case $case_name"
   ;;
