@@ -12,8 +12,8 @@
 
 static int CopyOne(const wchar_t* from, const wchar_t* to, uint64_t* bytes) {
   static unsigned char chunk[65536];
-  HANDLE source = OpenForHashing(from);
-  HANDLE target = CreateNewFile(to);
+  FileHandle source = OpenForHashing(from);
+  FileHandle target = CreateNewFile(to);
   int ok = source != NO_FILE && target != NO_FILE;
   uint32_t got = 0;
   while (ok && (ok = ReadChunk(source, chunk, sizeof chunk, &got)) && got > 0) {

@@ -24,7 +24,7 @@ static int Download(const wchar_t* address, const wchar_t* destination, uint64_t
   HttpsHandle session = OpenHttpsSession(L"Quenfar8Updater/1");
   HttpsHandle connection = nullptr;
   HttpsHandle request = nullptr;
-  HANDLE file = NO_FILE;
+  FileHandle file = NO_FILE;
   int ok = session != nullptr;
   if (ok) {
     SetHttpsTimeouts(session, 15000, 15000, 30000, 30000);

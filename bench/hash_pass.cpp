@@ -6,12 +6,13 @@
 #include <wchar.h>
 
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/hashing.h"
 #include "platform/text.h"
 
 static int HashOne(const wchar_t* path, uint64_t* bytes) {
   static unsigned char chunk[65536];
-  HANDLE file = OpenForHashing(path);
+  FileHandle file = OpenForHashing(path);
   if (file == NO_FILE) return 0;
   Sha256 sha;
   int ok = Sha256Begin(&sha);
@@ -29,21 +30,24 @@ static int HashOne(const wchar_t* path, uint64_t* bytes) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;
-  wchar_t pattern[1024];
-  FormatInto(pattern, L"%ls\\*", argv[1]);
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW(pattern, &found);
-  if (find == NO_FILE) return 3;
+  FolderWalk walk;
+  int ok = BeginFolderWalk(argv[1], &walk);
+  if (!ok) {
+    EndFolderWalk(&walk);
+    return 3;
+  }
   int files = 0;
   uint64_t bytes = 0;
-  do {
-    if (found.dwFileAttributes & ATTRIBUTE_FOLDER) continue;
+  FolderEntry entry;
+  while (ok && NextFolderEntry(&walk, &entry)) {
+    if (entry.attributes & ATTRIBUTE_FOLDER) continue;
     wchar_t path[1024];
-    FormatInto(path, L"%ls\\%ls", argv[1], found.cFileName);
-    if (!HashOne(path, &bytes)) return 4;
+    FormatInto(path, L"%ls\\%ls", argv[1], entry.name);
+    ok = HashOne(path, &bytes);
     ++files;
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  }
+  EndFolderWalk(&walk);
+  if (!ok) return 4;
   printf("%d files, %llu bytes\n", files, static_cast<unsigned long long>(bytes));
   return 0;
 }
