@@ -20,8 +20,8 @@ struct WatchedRun {
   std::vector<std::wstring> windows;
   DWORD elapsed_ms = 0;
 
-  // "exit 1", "crash c0000005", "timed out", "not started (error 2)", plus any
-// windows.
+  // "exit 1", "crash c0000005", "timed out", "not started (error 2)", plus
+  // any windows.
   std::string Describe() const;
 };
 

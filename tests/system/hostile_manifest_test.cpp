@@ -85,7 +85,7 @@ TEST_P(HostileManifests, FixedSeeds) {
   Tally tally;
   const uint64_t stride = SeedStride();
   TrySeeds(client, uint64_t(GetParam()) * kSeedsPerBatch, kSeedsPerBatch, &tally, stride);
-  tally.Print("batch " + std::to_string(GetParam()) + (stride > 1 ? ", every " + std::to_string(stride) + "th seed" : ""));
+  tally.Print("batch " + std::to_string(GetParam()) + (stride > 1 ? ", one seed in " + std::to_string(stride) : ""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, HostileManifests, testing::Range(0, kBatches));

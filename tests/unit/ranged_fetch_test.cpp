@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/config.h"
+#include "delivery/partial_store.h"
 #include "support/feed.h"
 #include "support/files.h"
 #include "support/harness.h"
 #include "support/messages.h"
-#include "delivery/partial_store.h"
 #include "transfer/ranged_fetch.h"
 
 namespace {
