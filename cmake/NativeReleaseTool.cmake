@@ -10,6 +10,7 @@ if(NOT CMAKE_BUILD_TYPE)
   set(CMAKE_BUILD_TYPE Release)
 endif()
 find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
+find_package(CURL 7.85 REQUIRED)
 
 set(PATCH_TOOL_SHA256 "4e3a8e33ab166eb720d9672f7f3a717dcf9f8e212223ba6f5d18c1daa5d534e5"
     CACHE STRING "SHA-256 (lowercase hex) of the accepted hpatchz.exe")
@@ -43,7 +44,7 @@ target_include_directories(quenfar8-release PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(quenfar8-release PRIVATE -Wall -Wextra -Werror -Wdate-time -fno-exceptions -fno-rtti
                        -fstack-protector-strong)
 target_compile_definitions(quenfar8-release PRIVATE _GNU_SOURCE _FORTIFY_SOURCE=2 PATCH_TOOL_DIGEST="${PATCH_TOOL_SHA256}")
-target_link_libraries(quenfar8-release PRIVATE OpenSSL::Crypto)
+target_link_libraries(quenfar8-release PRIVATE OpenSSL::Crypto CURL::libcurl)
 
 # A Debian package for a publisher's CI image: "cpack -G DEB" in the build
 # tree makes quenfar8-release_<version>_<architecture>.deb, the program in

@@ -1,16 +1,18 @@
-// The HTTPS client: WinHTTP in synchronous mode on Windows.
+// The HTTPS client: WinHTTP in synchronous mode on Windows, libcurl on
+// POSIX systems.
 //
-// Each wrapper is one WinHTTP call with the fixed settings of the fetcher;
-// a null HttpsHandle means "not obtained".
+// Each wrapper is one WinHTTP call with the fixed settings of the fetcher
+// (on POSIX, what libcurl does to the same effect); a null HttpsHandle
+// means "not obtained".
 #pragma once
 
 #include <stdint.h>
 
-// 1 when this build of the program has an HTTPS client (the Windows one
-// does: WinHTTP); 0 when it has none yet, and every call below except
-// SplitHttpsAddress fails. A caller refuses an https:// address up front
-// with one clear line rather than report failed fetches.
-int HttpsClientPresent();
+// Trusts the certificate authorities of the PEM file at path, and only
+// those, for every later request: a publisher's private CA. 1 when this
+// client can do that (libcurl); 0 on Windows, whose client trusts the
+// system's store alone.
+int UseHttpsAuthorityFile(const wchar_t* path);
 
 // A session, connection or request: opaque to the callers.
 using HttpsHandle = void*;

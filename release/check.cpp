@@ -852,11 +852,16 @@ int Check(const CheckOptions& options) {
       UsageError(L"%ls: a feed address begins with https:// and ends with /", options.feed.c_str());
       return 2;
     }
-    if (!HttpsClientPresent()) {
-      Problem(L"%ls: this build of the release tool cannot fetch over HTTPS yet; check the feed folder before it is "
-              L"uploaded, or the served feed with Quenfar8Release.exe",
-              options.feed.c_str());
-      return 1;
+    if (!options.ca_file.empty()) {
+      if (!IsRegularFile(options.ca_file.c_str())) {
+        Problem(L"%ls: --ca-file names no file", options.ca_file.c_str());
+        return 1;
+      }
+      if (!UseHttpsAuthorityFile(options.ca_file.c_str())) {
+        UsageError(L"--ca-file: this build trusts the certificate authorities of the system's store alone; add the "
+                   L"CA there");
+        return 2;
+      }
     }
     CopyInto(config.feed_url, options.feed.c_str());
     config.package_dir[0] = L'\0';

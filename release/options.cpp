@@ -187,6 +187,8 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
       if (ok) root_keys.push_back(value);
     } else if (wcscmp(argument, L"--ini") == 0) {
       ok = TakeOnce(count, arguments, &i, &options->ini, 1);
+    } else if (wcscmp(argument, L"--ca-file") == 0) {
+      ok = TakeOnce(count, arguments, &i, &options->ca_file, 1);
     } else if (IsOption(argument)) {
       UsageError(L"check has no option %ls", argument);
       ok = 0;
@@ -198,7 +200,7 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
   if (!options->ini.empty()) {
     // The INI file is checked on its own: it names the feed itself.
     if (!positional.empty() || !options->client.empty() || !options->patch_tool.empty() || !public_key.empty() ||
-        !root_keys.empty()) {
+        !root_keys.empty() || !options->ca_file.empty()) {
       UsageError(L"check --ini takes the INI file alone");
       return 0;
     }
@@ -239,6 +241,10 @@ int ParseCheckOptions(int count, wchar_t** arguments, CheckOptions* options) {
     options->over_https = 1;
     options->feed = positional[0];
     return 1;
+  }
+  if (!options->ca_file.empty()) {
+    UsageError(L"--ca-file is for a feed address (https://): a feed folder is read without one");
+    return 0;
   }
   return FullPath(positional[0], &options->feed);
 }
@@ -423,7 +429,8 @@ void PrintUsage() {
   UsageError(L"  Quenfar8Release.exe pack <client folder> <feed folder> [--from <older client folder>]...");
   UsageError(L"      [--diff-tool <exe>] [--diff-args \"<text>\"] [--patch-tool <hpatchz.exe>] [--version <text>]");
   UsageError(L"      [--sign <private key file> [--serial <n>] [--expires <days> | --expires-at <YYYY-MM-DDTHH:MM:SSZ>]]");
-  UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/> [--client <folder>]");
+  UsageError(L"  Quenfar8Release.exe check <feed folder | https://host/path/ [--ca-file <CA certificates, PEM>]>");
+  UsageError(L"      [--client <folder>]");
   UsageError(L"      [--patch-tool <hpatchz.exe>] [--public-key <128 hexadecimal digits> | --root-key <128 hexadecimal "
              L"digits>...]");
   UsageError(L"  Quenfar8Release.exe check --ini <Quenfar8Updater.ini>");

@@ -60,6 +60,7 @@ struct CheckOptions {
   std::string public_key;   // when set, the signature is checked with this key (128 digits)
   std::vector<std::string> root_keys;  // when set, keys.ini and the manifest are checked with these roots
   std::wstring ini;         // with --ini: the updater's INI file to lint, and no feed
+  std::wstring ca_file;     // with an https:// feed: the only CA certificates trusted (PEM)
 };
 
 struct RollbackOptions {

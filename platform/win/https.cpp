@@ -11,8 +11,8 @@
 // address.
 static_assert(sizeof(URL_COMPONENTS) == (sizeof(void*) == 4 ? 60 : 104), "URL_COMPONENTS must have its Windows layout");
 
-int HttpsClientPresent() {
-  return 1;
+int UseHttpsAuthorityFile(const wchar_t*) {
+  return 0;
 }
 
 int SplitHttpsAddress(const wchar_t* address, wchar_t* host, uint32_t host_capacity, wchar_t* path,

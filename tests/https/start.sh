@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Test fixture: makes a throwaway certificate authority and server
 # certificates, trusts the authority inside the test wine prefix, and starts
-# the loopback HTTPS feed.   start.sh <state folder> <trust_ca.exe>
+# the loopback HTTPS feed.   start.sh <state folder> [<trust_ca.exe>]
+# Without trust_ca.exe nothing is trusted anywhere: a native client is given
+# <state>/pki/ca.pem itself.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 state=$1
-trust_ca=$2
+trust_ca=${2:-}
 "$here/stop.sh" "$state"
 rm -rf "$state/pki" "$state/ports" "$state/hits"
 mkdir -p "$state/pki" "$state/www"
@@ -71,7 +73,9 @@ make_expired_server expired ca
 make_self_signed self-signed
 openssl x509 -in ca.pem -outform der -out ca.der
 
-"$here/../../cmake/wine-run.sh" "$trust_ca" "$(printf 'Z:%s' "$state/pki/ca.der" | tr / '\\')"
+if [ -n "$trust_ca" ]; then
+  "$here/../../cmake/wine-run.sh" "$trust_ca" "$(printf 'Z:%s' "$state/pki/ca.der" | tr / '\\')"
+fi
 
 # Ports in the state file: trusted, untrusted, another host name, expired,
 # self-signed (tests/support/feed.h reads them in this order).

@@ -198,7 +198,7 @@ DebianPackage)
   [ -f "$deb" ] || { ls "$work/package"; fail "no $(basename "$deb")"; }
   [ "$(dpkg-deb -f "$deb" Package)" = quenfar8-release ] || fail "the package has another name"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libc6 libssl3 libstdc++6; do
+  for library in libc6 libssl3 libcurl4 libstdc++6; do
     case ", $depends" in *", $library "* | *", $library,"* | *", $library") ;; *) fail "Depends lacks $library: $depends" ;; esac
   done
   dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' > files.txt
