@@ -70,8 +70,28 @@ int RebuildsTarget(const std::wstring& patch_tool, const std::wstring& old_file,
   return rebuilds;
 }
 
+// 1 when the file at path begins as a Windows program does ("MZ").
+static int IsWindowsProgram(const std::wstring& path) {
+  FileHandle file = OpenForHashing(path.c_str());
+  if (file == NO_FILE) return 0;
+  unsigned char start[2] = {0, 0};
+  uint32_t got = 0;
+  int read = ReadChunk(file, start, 2, &got);
+  CloseFile(file);
+  return read && got == 2 && start[0] == 'M' && start[1] == 'Z';
+}
+
 void NoteUnpinnedPatchTool(const std::wstring& patch_tool) {
   if (CheckPatchTool(patch_tool.c_str())) return;
+  if (!IsWindowsProgram(patch_tool)) {
+    // On a Linux build machine the tool is a build of the patch tool for
+    // that machine, never the Windows program players run: nothing is
+    // wrong, but the two must read the same patch format.
+    Note(L"%ls applied the patches here; players' updaters apply them with the hpatchz.exe build of SHA-256 %ls: "
+         L"build both from the same release of the patch tool",
+         patch_tool.c_str(), PATCH_TOOL_SHA256);
+    return;
+  }
   Note(L"%ls is not the hpatchz.exe build that the released updater accepts (SHA-256 %ls); players need that build",
        patch_tool.c_str(), PATCH_TOOL_SHA256);
 }

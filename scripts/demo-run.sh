@@ -16,7 +16,10 @@ install=$demo/install
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 digest() { sha256sum "$1" | cut -c1-64; }
 size() { stat -c %s "$1"; }
-release_tool() { "$root/cmake/wine-run.sh" "$build/Quenfar8Release.exe" "$@"; }
+# The publisher's side runs natively: quenfar8-release, the release tool
+# built for Linux from the same sources as Quenfar8Release.exe.
+native=${QUENFAR8_NATIVE_BUILD_DIR:-$root/build-linux}
+release_tool() { "$native/quenfar8-release" "$@"; }
 step() { printf '\n=== %s\n' "$*"; }
 indent() { sed 's/\r$//; s/^/    /'; }
 
@@ -46,12 +49,13 @@ printf 'Quenfar8 release 1.1\r\nNew: a music track.\r\n' > "$releases/1.1/readme
 printf 'LEVEL-1.1' | dd of="$releases/1.1/data.pak" bs=1 seek=1500000 conv=notrunc status=none
 head -c 200000 /dev/urandom > "$releases/1.1/music.ogg"
 
-# The project's own stand-ins for HDiffPatch's hdiffz and hpatchz.exe: the
-# same command lines, a patch format of their own. The demo's client runs
-# the test build of the updater, which accepts that hpatchz.exe; the
-# released build accepts only the distributed one.
-differ=$(winpath "$build/tools/make_patch.exe")
-patcher=$(winpath "$build/tools/hpatchz.exe")
+# The project's own stand-ins for HDiffPatch's hdiffz and hpatchz: the same
+# command lines, a patch format of their own, built natively for the
+# release tool and for Windows for the client. The demo's client runs the
+# test build of the updater, which accepts that hpatchz.exe; the released
+# build accepts only the distributed one.
+differ=$native/tools/make_patch
+patcher=$native/tools/hpatchz
 
 # With --object-store: a throwaway Ceph cluster with its S3 gateway, and
 # nginx as the bucket's HTTPS front, on loopback, before anything is packed,
@@ -73,16 +77,16 @@ publish() {
 }
 
 step "pack release 1.0 into the feed folder"
-release_tool pack "$(winpath "$releases/1.0")" "$(winpath "$feed")" --version 1.0 | indent
+release_tool pack "$releases/1.0" "$feed" --version 1.0 | indent
 publish 1.0
 step "pack release 1.1, with patches for clients of 1.0"
-release_tool pack "$(winpath "$releases/1.1")" "$(winpath "$feed")" --version 1.1 \
-  --from "$(winpath "$releases/1.0")" --diff-tool "$differ" --patch-tool "$patcher" | indent
+release_tool pack "$releases/1.1" "$feed" --version 1.1 \
+  --from "$releases/1.0" --diff-tool "$differ" --patch-tool "$patcher" | indent
 publish 1.1
 step "the feed folder"
 (cd "$feed" && find . -type f | sort | sed 's|^\./||' | while read -r f; do printf '%10s  %s\n' "$(size "$f")" "$f"; done) | indent
 step "check the feed folder, with the plan for a 1.0 client"
-release_tool check "$(winpath "$feed")" --client "$(winpath "$releases/1.0")" --patch-tool "$patcher" | indent
+release_tool check "$feed" --client "$releases/1.0" --patch-tool "$patcher" | indent
 
 if [ "$object_store" = 1 ]; then
   # The front answers for the bucket; its access log counts the bytes.
@@ -100,7 +104,9 @@ else
   url=https://localhost:$(cat "$server/port")/live/
   step "serve it with nginx at $url and check it there"
 fi
-release_tool check "$url" | indent
+# The test authority is trusted in the demo's wine prefix, and named to the
+# native tool with --ca-file.
+release_tool check "$url" --ca-file "$demo/https/pki/ca.pem" | indent
 
 # The player's older client, release 1.0, with the updater pointing at it.
 mkdir -p "$install"
@@ -157,8 +163,8 @@ mkdir -p "$releases/1.2"
 cp "$releases/1.1"/* "$releases/1.2/"
 head -c $((96 * 1048576)) /dev/urandom > "$releases/1.2/movie.pak"
 step "pack release 1.2, which adds a 96 MiB file, and serve it"
-release_tool pack "$(winpath "$releases/1.2")" "$(winpath "$feed")" --version 1.2 \
-  --from "$(winpath "$releases/1.1")" --diff-tool "$differ" --patch-tool "$patcher" | indent
+release_tool pack "$releases/1.2" "$feed" --version 1.2 \
+  --from "$releases/1.1" --diff-tool "$differ" --patch-tool "$patcher" | indent
 if [ "$object_store" = 1 ]; then
   publish 1.2
 else

@@ -62,6 +62,10 @@ PatchedRelease)
   run_tool 0 check.out check feed --client "$base/1.0" --patch-tool "$tools/hpatchz"
   grep -q "patch \[patch\." check.out || { cat check.out; fail "the plan for a 1.0 client takes no patch"; }
   grep -q "^no problems" check.out || { cat check.out; fail "check found problems"; }
+  # A patch tool built for Linux is never the Windows program players run:
+  # the note says so without calling it the wrong build.
+  grep -q "hpatchz applied the patches here" check.out || { cat check.out; fail "no note on the native patch tool"; }
+  if grep -q "is not the hpatchz.exe build" check.out; then cat check.out; fail "the native tool called the wrong build"; fi
   # A patch tool that fails is reported, and nothing is written.
   before=$(cd feed && find . -type f | sort | xargs sha256sum)
   code=0
@@ -167,6 +171,50 @@ KeyRecord)
   sed -i 's/^version=1.0/version=1.9/' feed/manifest.ini
   run_tool 1 tampered.out check feed --root-key "$root"
   grep -q "^problem: manifest.ini: the signature does not verify" tampered.out || { cat tampered.out; fail "no signature problem"; }
+  ;;
+UnreadableFile)
+  # A client file the tool may not read: pack names it and writes nothing.
+  # root reads any file whatever its mode, so as root the tool runs as
+  # nobody, in a folder of /tmp that nobody can reach.
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  chmod 755 "$scratch"
+  make_client "$scratch/client" "first" 5000
+  chmod 000 "$scratch/client/data.pak"
+  mkdir -m 777 "$scratch/out"
+  as_reader=()
+  [ "$(id -u)" != 0 ] || as_reader=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  code=0
+  "${as_reader[@]}" "$tool" pack "$scratch/client" "$scratch/out/feed" --version 1.0 > unreadable.out 2>&1 || code=$?
+  [ "$code" = 1 ] || { cat unreadable.out; fail "an unreadable file gave exit $code"; }
+  grep -q "^problem: data.pak: cannot be read" unreadable.out || { cat unreadable.out; fail "the line does not name data.pak"; }
+  [ -z "$(find "$scratch/out" -type f)" ] || { find "$scratch/out"; fail "a refused pack wrote files"; }
+  ;;
+FullDisk)
+  # A feed folder on a disk of 1 MiB: the release that does not fit is not
+  # published, and the feed holds exactly what it held before. The small
+  # disk is a tmpfs mounted in a mount namespace of the test's own (a user
+  # namespace too, so that no root is needed).
+  make_client "$base/1.0" "first" 100000
+  cp -r "$base/1.0" "$base/1.1"
+  head -c 3000000 /dev/urandom > "$base/1.1/music.ogg"
+  mkdir disk
+  cat > on_small_disk.sh <<'SCRIPT'
+set -eu
+mount -t tmpfs -o size=1m tmpfs disk
+"$1" pack "$2" disk/feed --version 1.0 > pack1.out 2>&1
+(cd disk/feed && find . -type f | sort | xargs sha256sum) > before.txt
+code=0
+"$1" pack "$3" disk/feed --version 1.1 > pack2.out 2>&1 || code=$?
+echo "$code" > pack2.code
+(cd disk/feed && find . -type f | sort | xargs sha256sum) > after.txt
+SCRIPT
+  unshare --user --map-root-user --mount sh on_small_disk.sh "$tool" "$base/1.0" "$base/1.1" ||
+    { cat pack1.out 2>/dev/null; fail "the small disk could not be set up"; }
+  [ "$(cat pack2.code)" = 1 ] || { cat pack2.out; fail "a full disk gave exit $(cat pack2.code)"; }
+  grep -q "^problem: music.ogg: " pack2.out || { cat pack2.out; fail "the line does not name music.ogg"; }
+  grep -q "manifest.ini is unchanged" pack2.out || { cat pack2.out; fail "pack did not say the release was not published"; }
+  diff before.txt after.txt || fail "the failed pack changed the feed"
   ;;
 SameFeedAsWindows)
   windows_build=$5 scripts=$6
