@@ -61,6 +61,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quenfar8 release team")
+# Debian's name for the architecture the tree is built for: the build
+# machine's own, or arm64 for a tree of cmake/toolchain-aarch64-linux.cmake.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(QUENFAR8_DEB_ARCHITECTURE arm64)
+else()
+  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE QUENFAR8_DEB_ARCHITECTURE
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(QUENFAR8_DEB_ARCHITECTURE)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QUENFAR8_DEB_ARCHITECTURE})
+endif()
 include(CPack)
 
 if(QUENFAR8_TESTS)

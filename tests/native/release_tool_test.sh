@@ -237,14 +237,34 @@ SameFeedAsWindows)
   [ -n "$(ls native-feed/patches)" ] || fail "no patch was made"
   diff -r native-feed windows-feed || fail "the feed folders differ"
   ;;
+SameFeedAsTheBuildMachine)
+  # The program built for another architecture and the build machine's
+  # own make the same feed from the same folders.
+  host_tool=$5
+  make_client "$base/1.0" "first" 200000
+  cp -r "$base/1.0" "$base/1.1"
+  printf 'y' | dd of="$base/1.1/data.pak" bs=1 seek=777 conv=notrunc status=none
+  run_tool 0 a1.out pack "$base/1.0" feed --version 1.0
+  run_tool 0 a2.out pack "$base/1.1" feed --version 1.1 --from "$base/1.0" --diff-tool "$tools/make_patch" \
+    --patch-tool "$tools/hpatchz"
+  [ -n "$(ls feed/patches)" ] || fail "no patch was made"
+  # The same feed path for both, so that their lines may be compared too.
+  mv feed this-feed
+  "$host_tool" pack "$base/1.0" feed --version 1.0 > h1.out 2>&1 || { cat h1.out; fail "the host's pack failed"; }
+  "$host_tool" pack "$base/1.1" feed --version 1.1 --from "$base/1.0" --diff-tool "$tools/make_patch" \
+    --patch-tool "$tools/hpatchz" > h2.out 2>&1 || { cat h2.out; fail "the host's second pack failed"; }
+  diff -r this-feed feed || fail "the feed folders differ"
+  diff a2.out h2.out || fail "the two programs printed different lines"
+  ;;
 DebianPackage)
   build_tree=$5 cpack=$6
   version=$(sed -n 's/^QUENFAR8_RELEASE_TOOL_VERSION:STRING=//p' "$build_tree/CMakeCache.txt")
-  arch=$(dpkg --print-architecture)
+  arch=${7:-$(dpkg --print-architecture)}
   (cd "$build_tree" && "$cpack" -G DEB -B "$work/package") > cpack.out 2>&1 || { cat cpack.out; fail "cpack failed"; }
   deb="$work/package/quenfar8-release_${version}_${arch}.deb"
   [ -f "$deb" ] || { ls "$work/package"; fail "no $(basename "$deb")"; }
   [ "$(dpkg-deb -f "$deb" Package)" = quenfar8-release ] || fail "the package has another name"
+  [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "the package is for $(dpkg-deb -f "$deb" Architecture)"
   depends=$(dpkg-deb -f "$deb" Depends)
   for library in libc6 libssl3 libcurl4 libstdc++6; do
     case ", $depends" in *", $library "* | *", $library,"* | *", $library") ;; *) fail "Depends lacks $library: $depends" ;; esac
@@ -253,7 +273,14 @@ DebianPackage)
   [ "$(cat files.txt)" = "./usr/bin/quenfar8-release" ] || { cat files.txt; fail "the package holds other files"; }
   # The packaged program, unpacked, packs and checks like the built one.
   dpkg-deb -x "$deb" root
-  tool="$work/root/usr/bin/quenfar8-release"
+  # A cross-built program runs under the tree's emulator.
+  unpacked="$work/root/usr/bin/quenfar8-release"
+  if [ -n "${QUENFAR8_TOOL_EMULATOR:-}" ]; then
+    printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$QUENFAR8_TOOL_EMULATOR" "$unpacked" > "$work/unpacked-tool"
+    chmod +x "$work/unpacked-tool"
+    unpacked="$work/unpacked-tool"
+  fi
+  tool=$unpacked
   make_client "$base/1.0" "first" 50000
   run_tool 0 pack.out pack "$base/1.0" feed --version 1.0
   run_tool 0 check.out check feed
