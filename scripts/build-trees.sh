@@ -15,6 +15,21 @@ build_native_tree() {
   export QUENFAR8_NATIVE_BUILD_DIR="${QUENFAR8_NATIVE_BUILD_DIR:-$root/build-linux}"
   cmake -S "$root" -B "$QUENFAR8_NATIVE_BUILD_DIR" -DQUENFAR8_WINDOWS_BUILD_DIR="$QUENFAR8_BUILD_DIR" >/dev/null
   cmake --build "$QUENFAR8_NATIVE_BUILD_DIR" -j"$(nproc)"
+  build_arm64_tree
+}
+
+# Cross-builds the native release tool for arm64 into build-linux-arm64/
+# (QUENFAR8_ARM64_BUILD_DIR). Its tests run it under qemu-user, with the
+# native tree's stand-ins of the patch tools and its program for the
+# identical-feed check.
+build_arm64_tree() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  export QUENFAR8_ARM64_BUILD_DIR="${QUENFAR8_ARM64_BUILD_DIR:-$root/build-linux-arm64}"
+  cmake -S "$root" -B "$QUENFAR8_ARM64_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-aarch64-linux.cmake" \
+    -DQUENFAR8_HOST_TOOLS_DIR="$QUENFAR8_NATIVE_BUILD_DIR/tools" \
+    -DQUENFAR8_HOST_RELEASE_TOOL="$QUENFAR8_NATIVE_BUILD_DIR/quenfar8-release" >/dev/null
+  cmake --build "$QUENFAR8_ARM64_BUILD_DIR" -j"$(nproc)"
 }
 
 # Builds, then sets QUENFAR8_BUILD_DIR to the tree to run.

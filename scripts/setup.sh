@@ -10,7 +10,8 @@
 # a Korean font, and Ceph's monitor, OSD and S3 gateway with the aws tool
 # for a feed in an object store (run by the tests, never as services), and
 # debootstrap and qemu for the emulated machine that runs the shipped 32-bit
-# programs where this kernel cannot (scripts/vm32/). Safe
+# programs where this kernel cannot (scripts/vm32/), and the arm64 cross
+# compiler, libraries and qemu-user for the release tool built for arm64. Safe
 # to run again: it does nothing when everything is present.
 set -euo pipefail
 
@@ -36,6 +37,10 @@ packages=(
   # The emulated machine that runs the shipped 32-bit programs there
   # (scripts/vm32/): its system is made with debootstrap and run by qemu.
   debootstrap qemu-system-x86
+  # The native release tool for arm64 (build-linux-arm64/): the aarch64
+  # cross compiler, the arm64 copies of its libraries, and qemu-user to run
+  # its tests here.
+  g++-aarch64-linux-gnu qemu-user-static libssl-dev:arm64 libcurl4-openssl-dev:arm64 libstdc++6:arm64
 )
 
 missing=()
@@ -50,9 +55,11 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-fi
+for arch in i386 arm64; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $SUDO dpkg --add-architecture "$arch"
+  fi
+done
 
 # Resolve the install against Debian's own suites only. A third-party
 # source (or one failing i386 index) leaves apt with amd64 and i386 copies

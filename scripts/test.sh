@@ -12,11 +12,22 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/build-trees.sh"
 build_trees_for_this_machine
 xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
-# The native release tool's tests: they need no wine and take seconds.
+# The native release tool's tests: they need no wine and take a few
+# minutes; then the same tests of the tool built for arm64, under qemu-user
+# (arm64_rc says how those went).
+arm64_rc=skipped
 native_tests() {
+  local rc=0
   echo "The native release tool: the tests of $QUENFAR8_NATIVE_BUILD_DIR, run here without wine"
   rm -f "$QUENFAR8_NATIVE_BUILD_DIR/Testing/native-junit.xml"
-  (cd "$QUENFAR8_NATIVE_BUILD_DIR" && ctest --output-on-failure --output-junit Testing/native-junit.xml "$@")
+  (cd "$QUENFAR8_NATIVE_BUILD_DIR" && ctest --output-on-failure --output-junit Testing/native-junit.xml "$@") || rc=1
+  echo
+  echo "The native release tool for arm64: the tests of $QUENFAR8_ARM64_BUILD_DIR, its program run by qemu-user"
+  rm -f "$QUENFAR8_ARM64_BUILD_DIR/Testing/arm64-junit.xml"
+  arm64_rc=0
+  (cd "$QUENFAR8_ARM64_BUILD_DIR" && ctest --output-on-failure --output-junit Testing/arm64-junit.xml "$@") || arm64_rc=$?
+  [ "$arm64_rc" = 0 ] || rc=1
+  return "$rc"
 }
 if [ -z "${QUENFAR8_SHIPPED_BUILD_DIR:-}" ]; then
   native_tests "$@"
@@ -56,6 +67,8 @@ if [ "${QUENFAR8_VM32:-1}" != 0 ]; then
 fi
 python3 "$root/scripts/test-summary.py" \
   "native release tool ($QUENFAR8_NATIVE_BUILD_DIR, no wine)" "$QUENFAR8_NATIVE_BUILD_DIR/Testing/native-junit.xml" "$native_rc" \
+  "native release tool for arm64 ($QUENFAR8_ARM64_BUILD_DIR, qemu-user)" \
+  "$QUENFAR8_ARM64_BUILD_DIR/Testing/arm64-junit.xml" "$arm64_rc" \
   "64-bit twin ($QUENFAR8_BUILD_DIR, wine64 here)" "$twin_junit" "$twin_rc" \
   "shipped 32-bit ($QUENFAR8_SHIPPED_BUILD_DIR, 32-bit wine in the emulated machine)" \
   "$QUENFAR8_SHIPPED_BUILD_DIR/Testing/shipped32-junit.xml" "$lane_rc"
