@@ -74,6 +74,19 @@ if(QUENFAR8_DEB_ARCHITECTURE)
 endif()
 include(CPack)
 
+if(QUENFAR8_TESTS AND NOT CMAKE_CROSSCOMPILING)
+  # The test build: the same program with the test seams, whose file layer
+  # numbers every change it makes to the disk and can end the process just
+  # before any one of them (QUENFAR8_TEST_DIE_AT, QUENFAR8_TEST_CHANGE_LOG).
+  add_executable(quenfar8-release-test ${RELEASE_TOOL_SOURCES} ${NATIVE_SHARED_SOURCES} ${NO_KEY_SOURCE})
+  target_include_directories(quenfar8-release-test PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(quenfar8-release-test PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+  target_compile_definitions(quenfar8-release-test PRIVATE _GNU_SOURCE UPDATER_TEST_SEAMS=1
+                             PATCH_TOOL_DIGEST="${PATCH_TOOL_SHA256}")
+  target_link_libraries(quenfar8-release-test PRIVATE OpenSSL::Crypto CURL::libcurl)
+  set_target_properties(quenfar8-release-test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-build
+                        OUTPUT_NAME quenfar8-release)
+endif()
 if(QUENFAR8_TESTS)
   enable_testing()
   add_subdirectory(tests/native ${CMAKE_BINARY_DIR}/tests-native)

@@ -6,9 +6,6 @@
 // fails as Windows' share mode 0 makes it fail. Renames are written
 // through by an fsync of the folders they touch: a manifest renamed over
 // the live one is on the disk, with its name, when the call returns.
-//
-// This layer has no change points: the native program is built without
-// the test seams.
 #include "platform/files.h"
 
 #include <errno.h>
@@ -32,6 +29,98 @@ static FileHandle HandleOf(int fd) {
 static int DescriptorOf(FileHandle file) {
   return static_cast<int>(reinterpret_cast<intptr_t>(file));
 }
+
+#ifdef UPDATER_TEST_SEAMS
+// Test builds only: every wrapper here that changes the file system is a
+// numbered change point, counted from 1 in the order the process reaches
+// them, as in the Windows layer. Two variables, read at the first point:
+//   QUENFAR8_TEST_DIE_AT=<n>        the process ends itself, at once and
+//                                   with no cleanup, just before point n is
+//                                   made (exit code 86)
+//   QUENFAR8_TEST_CHANGE_LOG=<file> one UTF-8 line per point is appended
+//                                   to <file>: "<n> <operation> <subject>"
+// The record is written straight through the system calls and is not
+// itself a point.
+
+static const int kDiedAtPointExitCode = 86;
+
+static int seam_ready = 0;                        // the variables below have been read
+static unsigned long points_reached = 0;          // change points reached so far
+static unsigned long die_at = 0;                  // the point not to be made; 0: none
+static const char* change_log = nullptr;          // where points are recorded; null: nowhere
+
+// What each open descriptor of this file names, so that writes and
+// flushes can be recorded with their file.
+struct NamedDescriptor {
+  int fd;
+  char path[POSIX_PATH_ROOM];
+};
+static NamedDescriptor named_descriptors[8] = {{-1, ""}, {-1, ""}, {-1, ""}, {-1, ""},
+                                               {-1, ""}, {-1, ""}, {-1, ""}, {-1, ""}};
+
+static void ReadSeamVariables() {
+  const char* text = getenv("QUENFAR8_TEST_DIE_AT");
+  if (text != nullptr) die_at = strtoul(text, nullptr, 10);
+  change_log = getenv("QUENFAR8_TEST_CHANGE_LOG");
+  seam_ready = 1;
+}
+
+static void NameDescriptor(FileHandle file, const wchar_t* path) {
+  if (file == NO_FILE) return;
+  for (NamedDescriptor& named : named_descriptors) {
+    if (named.fd < 0) {
+      if (!SystemPath(path, named.path)) strcpy(named.path, "(unnamed)");
+      named.fd = DescriptorOf(file);
+      return;
+    }
+  }
+}
+
+static void ForgetDescriptor(FileHandle file) {
+  for (NamedDescriptor& named : named_descriptors) {
+    if (named.fd == DescriptorOf(file)) named.fd = -1;
+  }
+}
+
+static const char* DescriptorName(FileHandle file) {
+  for (const NamedDescriptor& named : named_descriptors) {
+    if (named.fd >= 0 && named.fd == DescriptorOf(file)) return named.path;
+  }
+  return "(unnamed handle)";
+}
+
+static void RecordPoint(unsigned long point, const char* operation, const char* subject) {
+  char line[POSIX_PATH_ROOM + 64];
+  int length = snprintf(line, sizeof line, "%lu %s %s\r\n", point, operation, subject);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof line) return;
+  int fd = open(change_log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  ssize_t written = write(fd, line, static_cast<size_t>(length));
+  (void)written;
+  close(fd);
+}
+
+static void ChangePointNamed(const char* operation, const char* subject) {
+  if (!seam_ready) ReadSeamVariables();
+  unsigned long point = ++points_reached;
+  if (change_log != nullptr && change_log[0] != '\0') RecordPoint(point, operation, subject);
+  // Ends the process at once: nothing is closed, flushed or removed by the
+  // program. Does not return.
+  if (die_at != 0 && point == die_at) _exit(kDiedAtPointExitCode);
+}
+
+static void ChangePoint(const char* operation, const wchar_t* subject) {
+  char name[POSIX_PATH_ROOM];
+  ChangePointNamed(operation, SystemPath(subject, name) ? name : "(unnamed)");
+}
+#else
+// The default build has no change points.
+static inline void ChangePointNamed(const char*, const char*) {}
+static inline void ChangePoint(const char*, const wchar_t*) {}
+static inline void NameDescriptor(FileHandle, const wchar_t*) {}
+static inline void ForgetDescriptor(FileHandle) {}
+static inline const char* DescriptorName(FileHandle) { return nullptr; }
+#endif
 
 // A regular file's attribute bit on Windows (FILE_ATTRIBUTE_NORMAL); the
 // callers only tell it from a folder and a link.
@@ -77,6 +166,7 @@ int FileSizeFromAttributes(const wchar_t* path, uint64_t* size) {
 }
 
 int CreateFolder(const wchar_t* path) {
+  ChangePoint("create-folder", path);
   char name[POSIX_PATH_ROOM];
   return SystemPath(path, name) && mkdir(name, 0777) == 0 ? 1 : 0;
 }
@@ -114,20 +204,31 @@ FileHandle OpenForHashing(const wchar_t* path) {
 }
 
 FileHandle OpenLockFile(const wchar_t* path) {
-  return OpenWith(path, O_RDWR | O_CREAT, 1);
+  ChangePoint("open-lock", path);  // creates the lock when it is absent
+  FileHandle file = OpenWith(path, O_RDWR | O_CREAT, 1);
+  NameDescriptor(file, path);
+  return file;
 }
 
 FileHandle CreateLogFile(const wchar_t* path) {
-  return OpenWith(path, O_WRONLY | O_CREAT | O_EXCL, 0);
+  ChangePoint("create-log", path);
+  FileHandle file = OpenWith(path, O_WRONLY | O_CREAT | O_EXCL, 0);
+  NameDescriptor(file, path);
+  return file;
 }
 
 FileHandle CreateNewFile(const wchar_t* path) {
-  return OpenWith(path, O_WRONLY | O_CREAT | O_EXCL, 1);
+  ChangePoint("create-file", path);
+  FileHandle file = OpenWith(path, O_WRONLY | O_CREAT | O_EXCL, 1);
+  NameDescriptor(file, path);
+  return file;
 }
 
 FileHandle OpenForAppending(const wchar_t* path, uint64_t* size) {
+  ChangePoint("open-append", path);  // creates the file when it is absent
   FileHandle file = OpenWith(path, O_WRONLY | O_CREAT, 1);
   if (file == NO_FILE) return file;
+  NameDescriptor(file, path);
   off_t end = lseek(DescriptorOf(file), 0, SEEK_END);
   if (end < 0) {
     close(DescriptorOf(file));
@@ -150,11 +251,12 @@ int ReadChunk(FileHandle file, void* buffer, uint32_t room, uint32_t* got) {
   return 1;
 }
 
-int WriteAll(FileHandle file, const void* data, uint32_t count) {
+// Writes all of data to fd; the change point is the caller's.
+static int WriteAllTo(int fd, const void* data, uint32_t count) {
   const char* bytes = static_cast<const char*>(data);
   uint32_t done = 0;
   while (done < count) {
-    ssize_t written = write(DescriptorOf(file), bytes + done, count - done);
+    ssize_t written = write(fd, bytes + done, count - done);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return 0;
     done += static_cast<uint32_t>(written);
@@ -162,12 +264,20 @@ int WriteAll(FileHandle file, const void* data, uint32_t count) {
   return 1;
 }
 
+int WriteAll(FileHandle file, const void* data, uint32_t count) {
+  ChangePointNamed("write", DescriptorName(file));
+  return WriteAllTo(DescriptorOf(file), data, count);
+}
+
 int FlushFile(FileHandle file) {
+  ChangePointNamed("flush", DescriptorName(file));
   return fsync(DescriptorOf(file)) == 0 ? 1 : 0;
 }
 
 void CloseFile(FileHandle file) {
-  if (file != NO_FILE && file != nullptr) close(DescriptorOf(file));
+  if (file == NO_FILE || file == nullptr) return;
+  ForgetDescriptor(file);
+  close(DescriptorOf(file));
 }
 
 // The folder that holds name, into folder: what is before its last slash,
@@ -198,6 +308,7 @@ static int SyncFolderOf(const char* name) {
 }
 
 int CopyToNewFile(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint("copy", destination);
   FileHandle from = OpenForHashing(source);
   if (from == NO_FILE) return 0;
   FileHandle to = OpenWith(destination, O_WRONLY | O_CREAT | O_EXCL, 0);
@@ -208,13 +319,17 @@ int CopyToNewFile(const wchar_t* source, const wchar_t* destination) {
   static char buffer[1 << 16];
   uint32_t got = 0;
   int ok = 1;
-  while (ok && (ok = ReadChunk(from, buffer, sizeof buffer, &got)) && got > 0) ok = WriteAll(to, buffer, got);
+  // One change point for the whole copy, as the Windows layer's one call.
+  while (ok && (ok = ReadChunk(from, buffer, sizeof buffer, &got)) && got > 0) {
+    ok = WriteAllTo(DescriptorOf(to), buffer, got);
+  }
   CloseFile(from);
   CloseFile(to);
   return ok;
 }
 
 int ReplaceKeepingBackup(const wchar_t* target, const wchar_t* replacement, const wchar_t* backup) {
+  ChangePoint("replace", target);
   char target_name[POSIX_PATH_ROOM], replacement_name[POSIX_PATH_ROOM], backup_name[POSIX_PATH_ROOM];
   if (!SystemPath(target, target_name) || !SystemPath(replacement, replacement_name) ||
       !SystemPath(backup, backup_name)) {
@@ -230,6 +345,7 @@ int ReplaceKeepingBackup(const wchar_t* target, const wchar_t* replacement, cons
 }
 
 int MoveToNewPlace(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint("move-new", destination);
   char from[POSIX_PATH_ROOM], to[POSIX_PATH_ROOM];
   if (!SystemPath(source, from) || !SystemPath(destination, to)) return 0;
   // renameat2 refuses an existing destination in the same call; a file
@@ -242,6 +358,7 @@ int MoveToNewPlace(const wchar_t* source, const wchar_t* destination) {
 }
 
 int MoveOverExisting(const wchar_t* source, const wchar_t* destination) {
+  ChangePoint("move-over", destination);
   char from[POSIX_PATH_ROOM], to[POSIX_PATH_ROOM];
   if (!SystemPath(source, from) || !SystemPath(destination, to)) return 0;
   if (rename(from, to) != 0) return 0;
@@ -249,6 +366,7 @@ int MoveOverExisting(const wchar_t* source, const wchar_t* destination) {
 }
 
 int DeleteOneFile(const wchar_t* path) {
+  ChangePoint("delete", path);
   char name[POSIX_PATH_ROOM];
   struct stat info;
   // A folder is no file: unlink would refuse it too, but not everywhere.
@@ -320,6 +438,7 @@ int FileStamp(const wchar_t* path, uint64_t* size, uint64_t* write_time) {
 }
 
 int RemoveEmptyFolder(const wchar_t* path) {
+  ChangePoint("remove-folder", path);
   char name[POSIX_PATH_ROOM];
   return SystemPath(path, name) && rmdir(name) == 0 ? 1 : 0;
 }
