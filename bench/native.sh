@@ -14,6 +14,10 @@
 # disk with the defaults.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The wine session's desktop needs a display: the whole run gets one.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
+fi
 files=${1:-100} mib=${2:-20} large_mb=${3:-2200}
 repeat=${QUENFAR8_BENCH_REPEAT:-3}
 . "$root/scripts/build-trees.sh"
