@@ -9,12 +9,11 @@
 # run ended, byte for byte.
 #   death_test.sh <case> <quenfar8-release> <test build of it> <native tools folder> <work folder>
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 case_name=$1 tool=$2 test_tool=$3 tools=$4 work=$5
 rm -rf "$work"
 mkdir -p "$work/clients"
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The exit code of a test build that ended itself at its point.
 died_at_point=86

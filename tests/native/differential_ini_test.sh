@@ -10,12 +10,11 @@
 # Every seed whose answers differ is printed with its recipe and the
 # difference; the test fails when there is one.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 tool=$1 tools=$2 work=$3 windows_build=$4 scripts=$5 first=$6 count=$7
 rm -rf "$work"
 mkdir -p "$work/clients/1.0" "$work/mutants"
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A feed of two releases, so that the valid manifest has files, a launch
 # entry, a patch section and a history.

@@ -7,14 +7,13 @@
 #                 [<test build of quenfar8-release>]
 # Each case prints what it finds wrong and ends non-zero on the first fault.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 case_name=$1 tool=$2 tools=$3 work=$4 site=$5 test_tool=${6:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 site=$(cd "$(dirname "$site")" && pwd)/$(basename "$site")
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 stop_servers() {
   "$here/../nginx/stop.sh" "$work/nginx" >/dev/null 2>&1 || true
@@ -33,15 +32,6 @@ make_client() {
   printf 'MZ stand-in game' > "$1/Quenfar8.exe"
   printf '%s\r\n' "$2" > "$1/readme.txt"
   head -c "$3" /dev/urandom > "$1/data.pak"
-}
-
-# run_tool <expected exit> <output file> <arguments...>
-run_tool() {
-  local expected=$1 out=$2
-  shift 2
-  local code=0
-  "$tool" "$@" >"$out" 2>&1 || code=$?
-  [ "$code" = "$expected" ] || { cat "$out" >&2; fail "exit $code, expected $expected: $*"; }
 }
 
 # connections_of <pattern>: the distinct nginx connections that carried

@@ -5,13 +5,12 @@
 # The client folders live under a path with Hangul and spaces, as a
 # publisher's may.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 case_name=$1 tool=$2 tools=$3 work=$4
 rm -rf "$work"
 base="$work/배포 작업/client folders"
 mkdir -p "$base"
 cd "$work"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # make_client <folder> <readme text> <data size>: a sample client.
 make_client() {
@@ -20,15 +19,6 @@ make_client() {
   printf '%s\r\n' "$2" > "$1/readme.txt"
   head -c "$3" /dev/zero | tr '\0' 'q' > "$1/data.pak"
   printf 'x' | dd of="$1/data.pak" bs=1 seek=$(( $3 / 2 )) conv=notrunc status=none
-}
-
-# run_tool <expected exit> <output file> <arguments...>
-run_tool() {
-  local expected=$1 out=$2
-  shift 2
-  local code=0
-  "$tool" "$@" >"$out" 2>&1 || code=$?
-  [ "$code" = "$expected" ] || { cat "$out" >&2; fail "exit $code, expected $expected: $*"; }
 }
 
 case "$case_name" in
