@@ -5,11 +5,12 @@
 // - encoding: a UTF-8 mark means UTF-8 (a byte that is no UTF-8 reads as
 //   U+FFFD), a UTF-16 LE or BE mark means UTF-16; without a mark the bytes
 //   are the ANSI code page (Windows-1252, the one the tests' prefix has);
-// - CR, LF and runs of them end lines; blanks (and Ctrl-Z) around a line,
-//   a name and a value are dropped;
-// - "[name]" opens a section (up to the line's last "]"); other lines are
-//   keys, "name=value" or a bare name; ";" starts no comment of its own but
-//   a key whose name begins with it is never listed;
+// - CR, LF and runs of them end lines; blanks (tab, the line and page
+//   breaks, space and Ctrl-Z) around a line, a name and a value are dropped;
+// - "[name]" opens a section (up to the line's last "]", blanks inside the
+//   brackets dropped); other lines are keys, "name=value" or a bare name;
+//   ";" starts no comment of its own but a key whose name begins with it is
+//   never listed;
 // - names match without regard to case; the first of repeated sections and
 //   keys is the one read; a NUL character ends the text it is in;
 // - one pair of matching quotes around a value is dropped, and a value is
@@ -151,11 +152,11 @@ static void FreeIniText(IniText* ini) {
   ini->text = nullptr;
 }
 
-// The reader's blanks: the C blanks, Unicode's spaces, and Ctrl-Z.
+// The reader's blanks: tab, the line and page breaks, space and Ctrl-Z.
+// Unicode's other spaces (U+00A0, U+2000 and on, U+3000) are no blanks to
+// Windows' reader: a value that ends with one keeps it.
 static int IsIniBlank(wchar_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A;
 }
 
 // One character folded for comparing names: ASCII and Latin-1 letters.
@@ -210,8 +211,13 @@ static int NextIniLine(const wchar_t** at, const wchar_t* end, IniLine* line) {
       const wchar_t* close = stop;
       while (close > start && close[-1] != L']') --close;
       if (close > start + 1) {
+        // Blanks inside the brackets are no part of the name.
+        const wchar_t* name_begin = start + 1;
+        const wchar_t* name_end = close - 1;
+        while (name_begin < name_end && IsIniBlank(*name_begin)) ++name_begin;
+        while (name_end > name_begin && IsIniBlank(name_end[-1])) --name_end;
         line->kind = LineKind::Section;
-        line->name = CutAtNul(Span{start + 1, close - 1});
+        line->name = CutAtNul(Span{name_begin, name_end});
         line->value = Span{nullptr, nullptr};
         return 1;
       }
